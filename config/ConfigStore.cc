@@ -8,22 +8,21 @@ namespace tavik {
 namespace {
 
 // Reads one record under the lock. A missing file is created with the
-// defaults (outside the lock: the write takes it again) and the write's
-// result returned; the record then holds the defaults either way.
-template <typename Record, typename WriteDefault>
-int readRecord(std::mutex& lock, const char* modulePath, Record* out, WriteDefault writeDefault) {
+// defaults, still under the lock, so that a set landing in between cannot
+// be overwritten by them; the write's result is returned and the record
+// holds the defaults either way.
+template <typename Record>
+int readRecord(std::mutex& lock, const char* modulePath, Record* out, Record (*defaults)()) {
   if (out == nullptr) return -1;
-  flash::OpenResult found;
+  const std::string path = platform::hostPath(modulePath);
+  std::lock_guard<std::mutex> guard(lock);
   size_t got = 0;
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    found = flash::readHead(platform::hostPath(modulePath), out, sizeof(Record), &got);
-  }
-  switch (found) {
+  switch (flash::readHead(path, out, sizeof(Record), &got)) {
     case flash::OpenResult::kOpened:
       return got == sizeof(Record) ? 0 : -1;
     case flash::OpenResult::kMissing:
-      return writeDefault(out);
+      *out = defaults();
+      return flash::replaceFile(path, out, sizeof(Record));
     case flash::OpenResult::kFailed:
       break;
   }
@@ -34,8 +33,9 @@ int readRecord(std::mutex& lock, const char* modulePath, Record* out, WriteDefau
 
 template <typename Record>
 int writeRecord(std::mutex& lock, const char* modulePath, const Record& in) {
+  const std::string path = platform::hostPath(modulePath);
   std::lock_guard<std::mutex> guard(lock);
-  return flash::replaceFile(platform::hostPath(modulePath), &in, sizeof(Record));
+  return flash::replaceFile(path, &in, sizeof(Record));
 }
 
 }  // namespace
@@ -43,15 +43,15 @@ int writeRecord(std::mutex& lock, const char* modulePath, const Record& in) {
 ConfigStore::ConfigStore() : service_(defaultServiceConfig()), ocp_(defaultOcpConfig()) {}
 
 int ConfigStore::readSystem(SystemConfig* out) {
-  return readRecord(mutex_, kSystemFile, out, [this](SystemConfig* r) { return writeDefaultSystem(r); });
+  return readRecord(mutex_, kSystemFile, out, &defaultSystemConfig);
 }
 
 int ConfigStore::readService(ServiceConfig* out) {
-  return readRecord(mutex_, kServiceFile, out, [this](ServiceConfig* r) { return writeDefaultService(r); });
+  return readRecord(mutex_, kServiceFile, out, &defaultServiceConfig);
 }
 
 int ConfigStore::readOcp(OcpConfig* out) {
-  return readRecord(mutex_, kOcpFile, out, [this](OcpConfig* r) { return writeDefaultOcp(r); });
+  return readRecord(mutex_, kOcpFile, out, &defaultOcpConfig);
 }
 
 int ConfigStore::writeSystem(const SystemConfig& in) { return writeRecord(mutex_, kSystemFile, in); }

@@ -116,30 +116,38 @@ std::string UserAccounts::passwordDigest(const char* password) {
 
 int UserAccounts::readList(UserList* out) {
   if (out == nullptr) return -1;
-  {
-    std::lock_guard<std::mutex> guard(store_.fileLock());
-    File f(std::fopen(platform::hostPath(ConfigStore::kUserFile).c_str(), "rb"));
-    if (f.get() != nullptr) {
-      out->count = 0;
-      std::string line;
-      bool tooLong = false;
-      for (int n = 0; n < kMaxLines && nextLine(f.get(), &line, &tooLong); ++n) {
-        if (!tooLong) parseLine(line, out);
-      }
-      return std::ferror(f.get()) ? -1 : 0;
-    }
-    if (errno != ENOENT && errno != ENOTDIR) return -1;
-  }
-  // First start or after a reset: the administrator with the factory
-  // password. The write takes the lock itself.
-  std::memset(out->entries, 0, sizeof out->entries[0]);
-  out->count = 1;
-  std::strcpy(out->entries[0].name, kAdminName);
-  setDigest(&out->entries[0], passwordDigest(kDefaultPassword));
-  return writeList(*out);
+  std::lock_guard<std::mutex> guard(store_.fileLock());
+  return readListLocked(out);
 }
 
 int UserAccounts::writeList(const UserList& list) {
+  std::lock_guard<std::mutex> guard(store_.fileLock());
+  return writeListLocked(list);
+}
+
+int UserAccounts::readListLocked(UserList* out) {
+  const std::string path = platform::hostPath(ConfigStore::kUserFile);
+  File f(std::fopen(path.c_str(), "rb"));
+  if (f.get() == nullptr) {
+    if (errno != ENOENT && errno != ENOTDIR) return -1;
+    // First start or after a reset: the administrator with the factory
+    // password.
+    std::memset(out->entries, 0, sizeof out->entries[0]);
+    out->count = 1;
+    std::strcpy(out->entries[0].name, kAdminName);
+    setDigest(&out->entries[0], passwordDigest(kDefaultPassword));
+    return writeListLocked(*out);
+  }
+  out->count = 0;
+  std::string line;
+  bool tooLong = false;
+  for (int n = 0; n < kMaxLines && nextLine(f.get(), &line, &tooLong); ++n) {
+    if (!tooLong) parseLine(line, out);
+  }
+  return std::ferror(f.get()) ? -1 : 0;
+}
+
+int UserAccounts::writeListLocked(const UserList& list) {
   std::string text;
   int count = list.count < 0 ? 0 : std::min(list.count, UserList::kMaxEntries);
   for (int i = 0; i < count; ++i) {
@@ -149,7 +157,6 @@ int UserAccounts::writeList(const UserList& list) {
     text.append(fieldText(e.digest, sizeof e.digest));
     text.push_back('\n');
   }
-  std::lock_guard<std::mutex> guard(store_.fileLock());
   return flash::replaceFile(platform::hostPath(ConfigStore::kUserFile), text.data(), text.size());
 }
 
@@ -157,7 +164,8 @@ int UserAccounts::verify(const char* name, const char* password) {
   if (name == nullptr || password == nullptr) return -1;
   if (longerThan(name, kMaxName) || longerThan(password, kMaxPassword)) return -2;
   auto list = std::make_unique<UserList>();
-  if (readList(list.get()) != 0) return -3;
+  std::lock_guard<std::mutex> guard(store_.fileLock());
+  if (readListLocked(list.get()) != 0) return -3;
   int i = findEntry(*list, name);
   if (i < 0) return -4;
   std::string digest = passwordDigest(password);
@@ -174,27 +182,29 @@ int UserAccounts::add(const char* name, const char* password) {
   std::string digest = passwordDigest(password);
   if (digest.empty()) return -1;
   auto list = std::make_unique<UserList>();
-  if (readList(list.get()) != 0) return -3;
+  std::lock_guard<std::mutex> guard(store_.fileLock());
+  if (readListLocked(list.get()) != 0) return -3;
   if (findEntry(*list, name) >= 0) return -4;
   if (list->count >= UserList::kMaxEntries) return -2;
   UserEntry& e = list->entries[list->count++];
   std::memset(&e, 0, sizeof e);
   std::memcpy(e.name, name, std::strlen(name));
   setDigest(&e, digest);
-  return writeList(*list);
+  return writeListLocked(*list);
 }
 
 int UserAccounts::remove(const char* name) {
   if (name == nullptr) return -1;
   if (longerThan(name, kMaxName)) return -2;
   auto list = std::make_unique<UserList>();
-  if (readList(list.get()) != 0) return -3;
+  std::lock_guard<std::mutex> guard(store_.fileLock());
+  if (readListLocked(list.get()) != 0) return -3;
   int i = findEntry(*list, name);
   if (i < 0) return -4;
   std::memmove(&list->entries[i], &list->entries[i + 1],
                sizeof(UserEntry) * static_cast<size_t>(list->count - i - 1));
   --list->count;
-  return writeList(*list);
+  return writeListLocked(*list);
 }
 
 int UserAccounts::changePassword(const char* name, const char* newPassword) {
@@ -203,11 +213,12 @@ int UserAccounts::changePassword(const char* name, const char* newPassword) {
   std::string digest = passwordDigest(newPassword);
   if (digest.empty()) return -1;
   auto list = std::make_unique<UserList>();
-  if (readList(list.get()) != 0) return -3;
+  std::lock_guard<std::mutex> guard(store_.fileLock());
+  if (readListLocked(list.get()) != 0) return -3;
   int i = findEntry(*list, name);
   if (i < 0) return -4;
   setDigest(&list->entries[i], digest);
-  return writeList(*list);
+  return writeListLocked(*list);
 }
 
 int UserAccounts::listNames(char* buffer, int size) {

@@ -3,9 +3,9 @@
 // phrase. Public face of config/: the command service, the OCP login and
 // the administrator operations check passwords here.
 //
-// Every file access takes the ConfigStore's file lock for the access only;
-// an operation's read and its write are two locked steps, so of two
-// concurrent changes the later write wins.
+// Every operation takes the ConfigStore's file lock once, for its read of
+// the file and, when it changes the list, the write back, so two changes
+// at the same moment (two PC tools adding users) both land.
 #pragma once
 
 #include <cstdint>
@@ -71,6 +71,10 @@ class UserAccounts {
   bool isAdministrator(const char* name, const char* password);
 
  private:
+  // The file operations proper; the caller holds the store's file lock.
+  int readListLocked(UserList* out);
+  int writeListLocked(const UserList& list);
+
   ConfigStore& store_;
 };
 

@@ -288,7 +288,7 @@ TEST(ConfigStore, ReaderWithoutTheLockSeesOnlyWholeRecords) {
       if (seen != bytesOf(a) && seen != bytesOf(b)) ++torn;
     }
   });
-  for (int i = 0; i < 300; ++i) ASSERT_EQ(store.writeOcp(i % 2 ? a : b), 0);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(store.writeOcp(i % 2 ? a : b), 0);
   done = true;
   reader.join();
   EXPECT_EQ(torn.load(), 0);

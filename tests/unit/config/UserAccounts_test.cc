@@ -6,7 +6,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
+#include <vector>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -313,6 +316,28 @@ TEST_F(UserAccountsTest, FailedWriteKeepsEveryAccount) {
   EXPECT_EQ(result, -1);
   EXPECT_EQ(users(), text);
   EXPECT_FALSE(test::fileExists(userFile() + ".new"));
+}
+
+// Two PC tools changing accounts at the same moment: every change lands.
+TEST_F(UserAccountsTest, ConcurrentChangesAreNotLost) {
+  writeUsers(std::string("admin:") + kPelun + "\n");
+  constexpr int kThreads = 4;
+  constexpr int kEach = 8;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        std::string name = "u" + std::to_string(t) + "_" + std::to_string(i);
+        if (accounts_.add(name.c_str(), name.c_str()) != 0) ++failures;
+        if (accounts_.changePassword("admin", "pelun") != 0) ++failures;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(list()->count, 1 + kThreads * kEach);
+  EXPECT_EQ(accounts_.verify("u3_7", "u3_7"), 0);
 }
 
 TEST_F(UserAccountsTest, Administrator) {
