@@ -130,7 +130,9 @@ TEST_F(CommandEngineTest, RawFrameSplitOverManyReadsIsWrittenOnceWhole) {
   for (size_t pos = 0; pos < frame.size(); pos += 7) {
     size_t n = std::min<size_t>(7, frame.size() - pos);
     ASSERT_EQ(e->receive(frame.data() + pos, n), E::kNeedBody);
-    if (pos + n < frame.size()) EXPECT_EQ(count(transcript(), " WRITE "), 0u);
+    if (pos + n < frame.size()) {
+      EXPECT_EQ(count(transcript(), " WRITE "), 0u);
+    }
   }
   std::string t = transcript();
   EXPECT_EQ(count(t, " WRITE "), 1u);

@@ -51,7 +51,9 @@ TEST(LookupAnswer, ByTypeAndSetting) {
   for (const auto& c : cases) {
     std::string answer, who;
     EXPECT_EQ(lookupAnswer(c.query, c.f, &answer, &who), c.outcome) << c.query;
-    if (c.outcome == LookupOutcome::kAnswer) EXPECT_EQ(answer, c.answer) << c.query;
+    if (c.outcome == LookupOutcome::kAnswer) {
+      EXPECT_EQ(answer, c.answer) << c.query;
+    }
   }
   LookupFacts offline = facts(1, 1, 1);
   offline.productId = 0;
