@@ -57,7 +57,7 @@ bool parseDiscoveryAnswer(const uint8_t* data, size_t size, DiscoveryAnswer* out
 }
 
 int discover(const std::string& target, int type, int timeoutMs, std::vector<DiscoveryAnswer>* out,
-             std::string* error, const std::string& requester) {
+             std::string* error, const std::string& requester, int maxAnswers) {
   auto failWith = [&](const std::string& e) {
     if (error) *error = e + ": " + strerror(errno);
     return -1;
@@ -102,6 +102,7 @@ int discover(const std::string& target, int type, int timeoutMs, std::vector<Dis
     a.from = addr;
     out->push_back(a);
     ++found;
+    if (maxAnswers > 0 && found >= maxAnswers) break;
   }
   ::close(fd);
   return found;

@@ -33,9 +33,11 @@ std::vector<uint8_t> buildDiscoveryQuery(int type, const std::string& requester)
 bool parseDiscoveryAnswer(const uint8_t* data, size_t size, DiscoveryAnswer* out);
 
 // Sends one query to target (a broadcast or a unicast address) and collects
-// the answers that arrive within timeoutMs. Returns the number of answers or
-// -1 when the socket could not be set up (error in *error).
+// the answers that arrive within timeoutMs (or until maxAnswers arrived, when
+// positive). Returns the number of answers or -1 when the socket could not
+// be set up (error in *error).
 int discover(const std::string& target, int type, int timeoutMs, std::vector<DiscoveryAnswer>* out,
-             std::string* error = nullptr, const std::string& requester = "tavikctl");
+             std::string* error = nullptr, const std::string& requester = "tavikctl",
+             int maxAnswers = 0);
 
 }  // namespace tavik::client

@@ -28,8 +28,8 @@ const char kUsage[] =
     "usage: tavikctl [options] COMMAND [ARGS] [COMMAND [ARGS]]...\n"
     "options:\n"
     "  --host ADDR        module address (default $TAVIK_HOST or 127.0.0.1)\n"
-    "  --port N           command port (default 11110)\n"
-    "  --tls              TLS on the command port\n"
+    "  --port N           command port (default: as the module reports, else 11110)\n"
+    "  --tls | --plain    TLS or plain TCP on the command port (default: as reported)\n"
     "  --admin            use the admin port 11111 (always TLS)\n"
     "  --spool-port N     spool port for print (default 9100)\n"
     "  --user U --password P   account for open when the module asks for one\n"
@@ -51,6 +51,9 @@ struct Options {
   std::string host = getenv("TAVIK_HOST") ? getenv("TAVIK_HOST") : "127.0.0.1";
   int port = 11110;
   bool tls = false;
+  // Neither --tls nor --plain nor --port: ask the module (discovery type 1)
+  // for its command port and whether it speaks TLS there.
+  bool autoPort = true;
   int spoolPort = 9100;
   std::string user, password;
   int timeoutMs = 30000;
@@ -125,6 +128,15 @@ class Session {
 
   int ensureConnected() {
     if (conn_.isOpen()) return 0;
+    if (o_.autoPort) {
+      std::vector<tavik::client::DiscoveryAnswer> answers;
+      if (tavik::client::discover(o_.host, tavik::client::kDiscoverSdk, 1000, &answers, nullptr,
+                                  "tavikctl", 1) > 0) {
+        o_.port = answers[0].port;
+        o_.tls = answers[0].tls != 0;
+      }
+      o_.autoPort = false;
+    }
     conn_.setReceiveTimeout(o_.timeoutMs);
     if (conn_.connect(o_.host, uint16_t(o_.port), o_.tls, o_.timeoutMs) < 0) {
       fprintf(stderr, "tavikctl: %s:%d: %s\n", o_.host.c_str(), o_.port, conn_.error().c_str());
@@ -256,7 +268,7 @@ class Session {
   }
 
  private:
-  const Options& o_;
+  Options o_;
   TvnpConnection conn_;
   uint32_t handle_ = 0;
 };
@@ -356,9 +368,10 @@ int main(int argc, char** argv) {
       return argv[++i];
     };
     if (a == "--host") o.host = value("--host");
-    else if (a == "--port") o.port = atoi(value("--port").c_str());
-    else if (a == "--tls") o.tls = true;
-    else if (a == "--admin") { o.port = 11111; o.tls = true; }
+    else if (a == "--port") { o.port = atoi(value("--port").c_str()); o.autoPort = false; }
+    else if (a == "--tls") { o.tls = true; o.autoPort = false; }
+    else if (a == "--plain") { o.tls = false; o.autoPort = false; }
+    else if (a == "--admin") { o.port = 11111; o.tls = true; o.autoPort = false; }
     else if (a == "--spool-port") o.spoolPort = atoi(value("--spool-port").c_str());
     else if (a == "--user") o.user = value("--user");
     else if (a == "--password") o.password = value("--password");
