@@ -26,6 +26,13 @@ struct FirmwareOptions {
   bool startPrinter = true;
 };
 
+// Options with these settings written before the start.
+inline FirmwareOptions withService(const ServiceConfig& service) {
+  FirmwareOptions o;
+  o.service = service;
+  return o;
+}
+
 class FirmwareProcess {
  public:
   explicit FirmwareProcess(FirmwareOptions options = {});
