@@ -35,7 +35,7 @@ int NetAdminService::start(PrinterPort& port, Logger& logger, ConfigStore& confi
 bool NetAdminService::isRunning() const { return serverRunning(server_); }
 
 void NetAdminService::stop() {
-  stopServer(&server_, kPort);
+  stopServer(&server_);
   lookupRun_.store(0);
   if (lookup_.joinable()) lookup_.join();
 }

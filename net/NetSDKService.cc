@@ -18,12 +18,11 @@ int NetSDKService::start(PrinterPort& port, Logger& logger, ConfigStore& config)
   s.timeoutSeconds = c.sdk_timeout / 1000;
   s.queueLimit = 128;
   s.tls = c.sdk_ssl != 0;
-  port_ = s.port;
   return startServer(new SP_NetSDKHandlerFactory(*this), s, &server_);
 }
 
 bool NetSDKService::isRunning() const { return serverRunning(server_); }
 
-void NetSDKService::stop() { stopServer(&server_, port_); }
+void NetSDKService::stop() { stopServer(&server_); }
 
 }  // namespace tavik

@@ -1,10 +1,5 @@
 #include "net/NetService.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <thread>
 
@@ -23,20 +18,7 @@ constexpr int kWorkers = 32;
 constexpr int kConnections = 32;
 constexpr auto kPoll = std::chrono::milliseconds(100);
 constexpr int kStartPolls = 100;  // 10 s
-constexpr int kStopPolls = 100;   // 10 s
-
-// The loop looks at its stop flag only between event waits; a connection
-// of our own is an event that wakes it.
-void pokeLoop(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(uint16_t(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::close(fd);
-}
+constexpr int kStopWaitMs = 10000;
 
 }  // namespace
 
@@ -47,30 +29,33 @@ int startServer(SP_HandlerFactory* factory, const ServerSettings& s,
   server->setWorkerCount(kWorkers);
   server->setConnectionLimit(kConnections);
   server->setQueueLimit(s.queueLimit, "");
-  if (s.tls) server->setChannelFactory(new SP_OpensslChannelFactory());
+  if (s.tls) {
+    // A context that cannot be built is logged by the framework; the port
+    // still runs and its handshakes fail, as a client would see it anyway.
+    auto* tls = new SP_OpensslChannelFactory();
+    tls->setUp();
+    server->setChannelFactory(tls);
+  }
   int r = server->run();
   if (r < 0) return r;
+  // The loop counts as running from run() on, also while it finds its port
+  // taken; a start succeeds only once the port listens.
   for (int i = 0; i < kStartPolls; ++i) {
-    if (server->isLoopRunning()) {
+    if (!server->isLoopRunning()) break;
+    if (server->listenPort() != 0) {
       *out = std::move(server);
       return 0;
     }
     std::this_thread::sleep_for(kPoll);
   }
-  // run() reported success but the loop never came (or already went): the
-  // thread may still be finishing, so stop it the careful way.
-  stopServer(&server, s.port);
+  stopServer(&server);
   return -1;
 }
 
-void stopServer(std::unique_ptr<SP_Server>* server, int port) {
+void stopServer(std::unique_ptr<SP_Server>* server) {
   if (*server == nullptr) return;
   if ((*server)->isLoopRunning()) (*server)->requestStop();
-  for (int i = 0; i < kStopPolls && (*server)->isLoopRunning(); ++i) {
-    pokeLoop(port);
-    std::this_thread::sleep_for(kPoll);
-  }
-  if ((*server)->isLoopRunning()) {
+  if (!(*server)->waitStopped(kStopWaitMs)) {
     (void)server->release();  // still in use by its thread: never free it under it
     return;
   }

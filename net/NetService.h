@@ -32,15 +32,15 @@ struct ServerSettings {
 
 // Creates the server on every local address with `factory` (which the
 // server owns from then on, also on failure), applies the settings, runs
-// it and waits up to 10 s for its loop. Returns 0 with the server, the
-// run's negative result, or -1 when the loop did not come up (the server is
-// then stopped and released).
+// it and waits up to 10 s until it listens. Returns 0 with the server, the
+// run's negative result, or -1 when it did not come to listen (the server
+// is then stopped and released).
 int startServer(SP_HandlerFactory* factory, const ServerSettings& settings,
                 std::unique_ptr<SP_Server>* out);
 // Asks the loop to stop, waits until it has ended and releases the server.
 // A loop that does not end within 10 s is left running and its server not
 // freed: destroying it then would pull the object from under its thread.
-void stopServer(std::unique_ptr<SP_Server>* server, int port);
+void stopServer(std::unique_ptr<SP_Server>* server);
 bool serverRunning(const std::unique_ptr<SP_Server>& server);
 
 // One connection: installs the whole-chunk decoder, feeds every chunk to

@@ -18,12 +18,11 @@ int NetSpoolService::start(PrinterPort& port, Logger& logger, ConfigStore& confi
   s.timeoutSeconds = c.spool_timeout / 1000;
   s.queueLimit = 128;
   s.tls = false;
-  port_ = s.port;
   return startServer(new SP_NetSpoolHandlerFactory(*this), s, &server_);
 }
 
 bool NetSpoolService::isRunning() const { return serverRunning(server_); }
 
-void NetSpoolService::stop() { stopServer(&server_, port_); }
+void NetSpoolService::stop() { stopServer(&server_); }
 
 }  // namespace tavik

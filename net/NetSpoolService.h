@@ -30,7 +30,6 @@ class NetSpoolService : public Service {
  private:
   ServiceObjects objects_;
   std::unique_ptr<SP_Server> server_;
-  int port_ = 0;
 };
 
 class SP_NetSpoolHandler : public NetCommandHandler {
