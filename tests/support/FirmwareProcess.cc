@@ -176,6 +176,7 @@ bool FirmwareProcess::start(std::string* error) {
   }
   ServiceConfig service = options_.service.value_or(defaultService());
   if (options_.service) writeBinary(path("/flash/tavik_service"), &service, sizeof service);
+  if (options_.ocp) writeBinary(path("/flash/tavik_ocp"), &*options_.ocp, sizeof *options_.ocp);
   if (!options_.userFile.empty())
     writeBinary(path("/flash/tavik_user"), options_.userFile.data(), options_.userFile.size());
 

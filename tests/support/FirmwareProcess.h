@@ -20,6 +20,13 @@ namespace tavik::test {
 struct FirmwareOptions {
   // Written to /flash/tavik_service before the start; the defaults otherwise.
   std::optional<ServiceConfig> service;
+  // Written to /flash/tavik_ocp before the start. By default the OCP shell
+  // is off, so that these tests watch only the services they are about.
+  std::optional<OcpConfig> ocp = [] {
+    OcpConfig c = defaultOcpConfig();
+    c.enabled = 0;
+    return c;
+  }();
   // Accounts file content ("name:digest" lines), written when not empty.
   std::string userFile;
   double printerTimeScale = 0.01;  // a 1.2 s card feed takes 12 ms
