@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "sim/DeviceServer.h"
+#include "tools/client/Discovery.h"
 #include "tests/support/TestSupport.h"
 
 namespace tavik::test {
@@ -206,6 +207,15 @@ bool FirmwareProcess::start(std::string* error) {
       *error = "TavikServer does not accept on port " + std::to_string(port) + "; log:\n" + log();
       return false;
     }
+  }
+  // The discovery responder starts a moment after the admin port listens.
+  if (!waitFor([&] {
+        std::vector<client::DiscoveryAnswer> answers;
+        return client::discover(innerAddress_, client::kDiscoverAdmin, 200, &answers, nullptr,
+                                "harness", 1) > 0;
+      }, std::chrono::seconds(20))) {
+    *error = "the module does not answer discovery; log:\n" + log();
+    return false;
   }
   return true;
 }

@@ -42,6 +42,7 @@ TEST(Discovery, AnswersEachTypeWithThePrinterAndTheService) {
   s.sdk_ssl = 0;
   s.sdk_port = 11200;
   s.spool_port = 9200;
+  s.log_level = 0;  // lookups are logged at traffic level
   FirmwareProcess fw(withService(s));
   std::string error;
   ASSERT_TRUE(fw.start(&error)) << error;
