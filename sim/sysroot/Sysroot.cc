@@ -24,8 +24,17 @@ std::string stubHead(const char* name, const char* what) {
   s += "# Writes nothing outside the sysroot this stub lives in.\n";
   s += "ROOT=$(CDPATH= cd -- \"$(dirname -- \"$0\")/..\" && pwd -P) || exit 1\n";
   s += "mkdir -p \"$ROOT/sim\"\n";
-  s += std::string("if [ $# -gt 0 ]; then printf '%s\\n' \"") + name +
-       " $*\"; else printf '%s\\n' \"" + name + "\"; fi >>\"$ROOT/sim/commands.log\"\n";
+  // Arguments are logged as the firmware wrote them: without the sysroot
+  // prefix the command runner put in front of module paths.
+  s += std::string("line=") + name + "\n";
+  s += "for a in \"$@\"; do\n"
+       "  case \"$a\" in \"$ROOT\"/*) a=${a#\"$ROOT\"} ;; esac\n"
+       "  if [ -n \"${TAVIK_ROOT:-}\" ]; then\n"
+       "    case \"$a\" in \"${TAVIK_ROOT%/}\"/*) a=${a#\"${TAVIK_ROOT%/}\"} ;; esac\n"
+       "  fi\n"
+       "  line=\"$line $a\"\n"
+       "done\n"
+       "printf '%s\\n' \"$line\" >>\"$ROOT/sim/commands.log\"\n";
   return s;
 }
 
