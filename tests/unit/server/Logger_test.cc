@@ -117,7 +117,12 @@ INSTANTIATE_TEST_SUITE_P(Levels, LoggerThreshold,
                          ::testing::Values(ThresholdCase{1, 0, false}, ThresholdCase{1, 1, true},
                                            ThresholdCase{1, 3, true}, ThresholdCase{0, 0, true},
                                            ThresholdCase{3, 2, false}, ThresholdCase{3, 3, true},
-                                           ThresholdCase{2, -1, false}));
+                                           ThresholdCase{2, -1, false}),
+                         [](const ::testing::TestParamInfo<ThresholdCase>& info) {
+                           return "Threshold" + std::to_string(info.param.threshold) + "Level" +
+                                  (info.param.level < 0 ? std::string("Minus1")
+                                                        : std::to_string(info.param.level));
+                         });
 
 TEST(Logger, ConsoleModeWritesToStandardOutputOnly) {
   test::ScopedSysroot root;
@@ -184,7 +189,12 @@ INSTANTIATE_TEST_SUITE_P(Buffers, LoggerEmptyDump,
                          ::testing::Values(EmptyDumpCase{kSomeBytes, 0},
                                            EmptyDumpCase{kSomeBytes, -5},
                                            EmptyDumpCase{nullptr, 3},
-                                           EmptyDumpCase{nullptr, 0}));
+                                           EmptyDumpCase{nullptr, 0}),
+                         [](const ::testing::TestParamInfo<EmptyDumpCase>& info) {
+                           return std::string(info.param.data ? "Buffer" : "Null") + "Length" +
+                                  (info.param.length < 0 ? "Negative"
+                                                         : std::to_string(info.param.length));
+                         });
 
 TEST(Logger, LineThatCannotBeStoredIsDroppedAndNotCounted) {
   test::ScopedSysroot root;

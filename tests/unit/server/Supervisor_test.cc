@@ -377,7 +377,10 @@ INSTANTIATE_TEST_SUITE_P(
         BannerCase{1, 0, 1, 0, 0, 0,
                    "TavikServer(TVNP2.0) Started USB_SPOOL:ON  NET_SPOOL:OFF  NET_SDK: "
                    "ON(TCP,NO AUTH)"},
-        BannerCase{1, 1, 1, 1, 1, 3, nullptr}));
+        BannerCase{1, 1, 1, 1, 1, 3, nullptr}),
+    [](const ::testing::TestParamInfo<BannerCase>& info) {
+      return "Settings" + std::to_string(info.index);
+    });
 
 struct ArgsCase {
   std::vector<const char*> args;
@@ -398,7 +401,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgsCase{{"TavikServer", "-c", "x"}, false},
                       ArgsCase{{"TavikServer", "x", "-c"}, false},
                       ArgsCase{{"TavikServer", "-cc"}, false},
-                      ArgsCase{{"TavikServer", "c"}, false}));
+                      ArgsCase{{"TavikServer", "c"}, false}),
+    [](const ::testing::TestParamInfo<ArgsCase>& info) {
+      return "CommandLine" + std::to_string(info.index);
+    });
 
 // The real program: without services it logs the banner, finds no admin
 // server and stops with status 0.
@@ -439,7 +445,12 @@ TEST_P(Program, StartsAndStopsWithoutServices) {
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, Program,
                          ::testing::Values(ProgramCase{"", false}, ProgramCase{"-c", true},
-                                           ProgramCase{"-c x", false}));
+                                           ProgramCase{"-c x", false}),
+                         [](const ::testing::TestParamInfo<ProgramCase>& info) {
+                           return std::string(info.index == 0   ? "NoArguments"
+                                              : info.index == 1 ? "Console"
+                                                                : "ConsoleAndMore");
+                         });
 
 }  // namespace
 }  // namespace tavik

@@ -127,7 +127,11 @@ INSTANTIATE_TEST_SUITE_P(Requests, GpioSimBadRequest,
                          ::testing::Values(BadRequest{GpioSimulator::kSetup, 0, EFAULT},
                                            BadRequest{GpioSimulator::kSetup, 47, EFAULT},
                                            BadRequest{0x5501, 0, ENOTTY},
-                                           BadRequest{0x1234, 4, ENOTTY}));
+                                           BadRequest{0x1234, 4, ENOTTY}),
+                         [](const ::testing::TestParamInfo<BadRequest>& info) {
+                           return "Request" + std::to_string(info.param.request) + "Size" +
+                                  std::to_string(info.param.size);
+                         });
 
 class GpioSimControl : public ::testing::TestWithParam<const char*> {};
 
@@ -141,7 +145,10 @@ TEST_P(GpioSimControl, RefusesMalformedLines) {
 
 INSTANTIATE_TEST_SUITE_P(Lines, GpioSimControl,
                          ::testing::Values("", "bogus", "hold", "hold x", "hold -1", "hold 1 2",
-                                           "free 99999999999", "press now", "leds 1"));
+                                           "free 99999999999", "press now", "leds 1"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return "Line" + std::to_string(info.index);
+                         });
 
 TEST(GpioSimProgram, ServesUntilTerminated) {
   test::ScopedSysroot root;
