@@ -40,12 +40,12 @@ start_simulator() {
 start_simulator gpio "$ROOT/dev/gpio" "$BUILD_DIR/sim/gpio/tavik-gpio-sim" "$ROOT"
 
 # ---- PRINTER SIMULATOR ------------------------------------------------------
-# Start the printer simulator here once sim/printer/ builds its program: it
-# serves $ROOT/dev/usblp0 and answers the identity that run/root/proc/bus/usb/devices
-# shows (Vendor=0016 ProdID=0101). Adjust the program name if it differs.
+# The printer simulator starts here once sim/printer/ builds its program: it
+# serves $ROOT/dev/usblp0 with the identity that $ROOT/proc/bus/usb/devices
+# shows (Vendor=0016 ProdID=0101, TAVIK TC-D200).
 PRINTER_SIM="$BUILD_DIR/sim/printer/tavik-printer-sim"
 if [ -x "$PRINTER_SIM" ]; then
-  start_simulator printer "$ROOT/dev/usblp0" "$PRINTER_SIM" "$ROOT"
+  start_simulator printer "$ROOT/dev/usblp0" "$PRINTER_SIM" --root "$ROOT"
 fi
 # ---- END OF PRINTER SIMULATOR -----------------------------------------------
 

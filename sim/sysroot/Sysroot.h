@@ -19,14 +19,15 @@
 namespace tavik::sim {
 
 // The printer and encoders the simulated USB device list shows. The printer
-// simulator answers the same identity.
+// simulator (its default identity: "TAVIK TC-D200", serial TD2A0012345)
+// answers the same.
 struct SimulatedUsb {
   static constexpr const char* kPrinterVendor = "0016";
   static constexpr const char* kPrinterProduct = "0101";
   static constexpr const char* kPrinterRevision = "1.00";
-  static constexpr const char* kPrinterManufacturer = "Tavik";
-  static constexpr const char* kPrinterName = "Tavik ID Card Printer";
-  static constexpr const char* kPrinterSerial = "TVK00000001";
+  static constexpr const char* kPrinterManufacturer = "TAVIK";
+  static constexpr const char* kPrinterName = "TC-D200";
+  static constexpr const char* kPrinterSerial = "TD2A0012345";
   // Ports on the printer's internal hub and USB device numbers.
   static constexpr int kPrinterPort = 0;
   static constexpr int kPrinterDevice = 3;

@@ -47,9 +47,9 @@ TEST_F(SysrootTest, DeviceListShowsThePrinterIdentity) {
   while (at < lines.size() && lines[at].rfind("P:  Vendor=0016", 0) != 0) ++at;
   ASSERT_LT(at + 3, lines.size());
   EXPECT_EQ(lines[at], "P:  Vendor=0016 ProdID=0101 Rev= 1.00");
-  EXPECT_EQ(lines[at + 1], "S:  Manufacturer=Tavik");
-  EXPECT_EQ(lines[at + 2], "S:  Product=Tavik ID Card Printer");
-  EXPECT_EQ(lines[at + 3], "S:  SerialNumber=TVK00000001");
+  EXPECT_EQ(lines[at + 1], "S:  Manufacturer=TAVIK");
+  EXPECT_EQ(lines[at + 2], "S:  Product=TC-D200");
+  EXPECT_EQ(lines[at + 3], "S:  SerialNumber=TD2A0012345");
 }
 
 // The hub's devices, as the module reads them: the port number at column 31
@@ -74,7 +74,7 @@ TEST_F(SysrootTest, InternalHubCarriesPrinterAndReaders) {
     }
     found.push_back(std::to_string(port) + "/" + std::to_string(device) + " " + product);
   }
-  EXPECT_EQ(found, (std::vector<std::string>{"0/3 Tavik ID Card Printer", "1/4 PC Twin Reader",
+  EXPECT_EQ(found, (std::vector<std::string>{"0/3 TC-D200", "1/4 PC Twin Reader",
                                              "2/5 ABCM COMBI"}));
 }
 
