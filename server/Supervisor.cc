@@ -80,9 +80,10 @@ bool Supervisor::watchedServicesRunning() const {
 void Supervisor::supervise() {
   while (watchedServicesRunning()) {
     // Wraps instead of overflowing after years of uptime.
-    ticks_ = ticks_ == std::numeric_limits<int32_t>::max() ? 0 : ticks_ + 1;
+    int32_t tick = ticks() == std::numeric_limits<int32_t>::max() ? 0 : ticks() + 1;
+    ticks_.store(tick, std::memory_order_relaxed);
     std::this_thread::sleep_for(tick_);
-    if (ticks_ % kLedTicks == 0) blinkLed();
+    if (tick % kLedTicks == 0) blinkLed();
     watchButton();
   }
 }

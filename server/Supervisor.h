@@ -6,6 +6,7 @@
 // the entry point and the tests.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -66,8 +67,8 @@ class Supervisor {
   // Exactly one argument "-c" selects console logging.
   static bool consoleRequested(int argc, const char* const* argv);
 
-  // Ticks counted by the loop so far.
-  int32_t ticks() const { return ticks_; }
+  // Ticks counted by the loop so far (readable from another thread).
+  int32_t ticks() const { return ticks_.load(std::memory_order_relaxed); }
 
  private:
   bool watchedServicesRunning() const;
@@ -83,7 +84,7 @@ class Supervisor {
   std::function<void()> closePrinter_;
 
   platform::DeviceFile gpio_;
-  int32_t ticks_ = 0;
+  std::atomic<int32_t> ticks_{0};  // written by the loop only
   int ledPhase_ = 0;
   int buttonHeldTicks_ = 0;
 };

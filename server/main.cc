@@ -13,14 +13,16 @@ int main(int argc, char** argv) {
   // ---- PRINTER PORT AND SERVICES ----------------------------------------
   // The printer port and the service objects are constructed here, in this
   // order: PrinterPort (opens the printer), USB bridge, spool, SDK, admin,
-  // OCP. Give the supervisor the port's address, each service's address in
-  // its slot, and the port's close as the printer close. Until then no
-  // service exists, the admin service is found not running, and the program
-  // stops right after its banner.
+  // OCP; for example
+  //   tavik::PrinterPort printer;
+  //   tavik::PrinterPort* port = &printer;
+  //   services.admin = &admin;  (and usb, spool, sdk, ocp likewise)
+  //   supervisor.setPrinterClose([&printer] { printer.close(); });
+  // Until then no service exists, the admin service is found not running,
+  // and the program stops right after its banner.
   tavik::PrinterPort* port = nullptr;
   tavik::ServiceSlots services;
   tavik::Supervisor supervisor(logger, config, port, services);
-  // supervisor.setPrinterClose([&port] { port.close(); });
   // ---- END OF PRINTER PORT AND SERVICES ---------------------------------
 
   return supervisor.run(argc, argv);
