@@ -3,6 +3,12 @@
 // supervisor and returns its exit status. Objects are destroyed in reverse
 // order: services, printer port, settings store, and the log last.
 #include "config/ConfigStore.h"
+#ifdef TAVIK_HAVE_NET_SERVICES
+#include "net/NetAdminService.h"
+#include "net/NetSDKService.h"
+#include "net/NetSpoolService.h"
+#include "printer/PrinterPort.h"
+#endif
 #include "server/Logger.h"
 #include "server/Supervisor.h"
 
@@ -13,16 +19,28 @@ int main(int argc, char** argv) {
   // ---- PRINTER PORT AND SERVICES ----------------------------------------
   // The printer port and the service objects are constructed here, in this
   // order: PrinterPort (opens the printer), USB bridge, spool, SDK, admin,
-  // OCP; for example
-  //   tavik::PrinterPort printer;
-  //   tavik::PrinterPort* port = &printer;
-  //   services.admin = &admin;  (and usb, spool, sdk, ocp likewise)
-  //   supervisor.setPrinterClose([&printer] { printer.close(); });
-  // Until then no service exists, the admin service is found not running,
-  // and the program stops right after its banner.
+  // OCP. Locals are destroyed in reverse order, so the services go before
+  // the port they borrow.
+#ifdef TAVIK_HAVE_NET_SERVICES
+  tavik::PrinterPort printer;
+  tavik::NetSpoolService spool;
+  tavik::NetSDKService sdk;
+  tavik::NetAdminService admin;
+  tavik::PrinterPort* port = &printer;
+  tavik::ServiceSlots services;
+  services.spool = &spool;
+  services.sdk = &sdk;
+  services.admin = &admin;
+  tavik::Supervisor supervisor(logger, config, port, services);
+  supervisor.setPrinterClose([&printer] { printer.close(); });
+#else
+  // Built without the printer link and the network services: no service
+  // exists, the admin service is found not running, and the program stops
+  // right after its banner.
   tavik::PrinterPort* port = nullptr;
   tavik::ServiceSlots services;
   tavik::Supervisor supervisor(logger, config, port, services);
+#endif
   // ---- END OF PRINTER PORT AND SERVICES ---------------------------------
 
   return supervisor.run(argc, argv);
