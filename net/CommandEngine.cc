@@ -115,12 +115,15 @@ int CommandEngine::headerStep(const uint8_t* data, size_t size) {
 
   uint64_t total = 0;
   if (!tvnp::packetSize(header_, table, &total) || total > tvnp::kMaxPacketSize) return kClose;
-  if (!request_.allocate(size_t(total))) return kClose;
+  uint16_t command = tvnp::loadU16(header_ + 8);
+  const bool raw = command == tvcid::kRawPrint || command == tvcid::kRawCommand;
+  // A raw session reads frames after the table; its declared argument bytes
+  // never arrive as such, so only the table is kept.
+  if (!request_.allocate(raw ? table : size_t(total))) return kClose;
   std::memcpy(request_.data(), header_, table);
   requestSize_ = int32_t(total);
   requestReceived_ = uint32_t(table);
-  uint16_t command = tvnp::loadU16(header_ + 8);
-  if (command == tvcid::kRawPrint || command == tvcid::kRawCommand) clearRaw();
+  if (raw) clearRaw();
   state_ = kReceiving;
   return bodyStep(data + used, size - used);
 }

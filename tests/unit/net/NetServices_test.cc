@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include "net/NetSDKService.h"
+#include "net/NetSpoolService.h"
+#include "net/TvnpCommands.h"
+#include "tests/unit/net/EngineFixture.h"
+#include "tools/client/TvnpClient.h"
+
+namespace tavik::test {
+namespace {
+
+
+using client::TvnpConnection;
+
+class NetServicesTest : public EngineFixture {
+ protected:
+  // Ports of their own, away from the module's fixed ones.
+  int basePort() const { return 30000 + int(getpid() % 10000) * 2; }
+
+  bool answers(int port, bool tls) {
+    TvnpConnection c;
+    c.setReceiveTimeout(3000);
+    if (c.connect("127.0.0.1", uint16_t(port), tls) < 0) return false;
+    client::Reply r;
+    return c.request(tvcid::kGetStatus, {tvnp::encodeU32(0)}, &r) == 0 && r.ok();
+  }
+};
+
+TEST_F(NetServicesTest, StopBeforeStartDoesNothing) {
+  NetSDKService sdk;
+  NetSpoolService spool;
+  EXPECT_FALSE(sdk.isRunning());
+  sdk.stop();
+  spool.stop();
+  EXPECT_FALSE(spool.isRunning());
+}
+
+TEST_F(NetServicesTest, SdkServesPlainOrTlsAsConfigured) {
+  for (int ssl : {0, 1}) {
+    SCOPED_TRACE(ssl);
+    service.sdk_port = basePort();
+    service.sdk_ssl = ssl;
+    service.sdk_timeout = 500;  // below a second: the server's default stays
+    startModule();
+    NetSDKService sdk;
+    ASSERT_EQ(sdk.start(*port_, *logger_, *config_), 0);
+    EXPECT_TRUE(sdk.isRunning());
+    EXPECT_EQ(answers(service.sdk_port, ssl != 0), true);
+    EXPECT_EQ(answers(service.sdk_port, ssl == 0), false);
+    // Several exchanges on one connection.
+    TvnpConnection c;
+    ASSERT_EQ(c.connect("127.0.0.1", uint16_t(service.sdk_port), ssl != 0), 0);
+    for (int i = 0; i < 3; ++i) {
+      client::Reply r;
+      ASSERT_EQ(c.request(tvcid::kGetStatus, {tvnp::encodeU32(0)}, &r), 0) << c.error();
+      EXPECT_TRUE(r.ok());
+    }
+    sdk.stop();
+    EXPECT_FALSE(sdk.isRunning());
+  }
+}
+
+TEST_F(NetServicesTest, APortInUseFailsTheStart) {
+  service.sdk_port = basePort() + 1;
+  service.sdk_ssl = 0;
+  startModule();
+  NetSDKService first, second;
+  ASSERT_EQ(first.start(*port_, *logger_, *config_), 0);
+  EXPECT_EQ(second.start(*port_, *logger_, *config_), -1);
+  EXPECT_FALSE(second.isRunning());
+  EXPECT_TRUE(first.isRunning());
+}
+
+TEST_F(NetServicesTest, SpoolAnswersOneRequestPerConnection) {
+  service.spool_port = basePort();
+  startModule();
+  NetSpoolService spool;
+  ASSERT_EQ(spool.start(*port_, *logger_, *config_), 0);
+  TvnpConnection c;
+  ASSERT_EQ(c.connect("127.0.0.1", uint16_t(service.spool_port), false), 0);
+  client::Reply r;
+  ASSERT_EQ(c.request(tvcid::kGetStatus, {tvnp::encodeU32(0)}, &r), 0);
+  EXPECT_TRUE(r.ok());
+  EXPECT_NE(c.request(tvcid::kGetStatus, {tvnp::encodeU32(0)}, &r), 0);
+  EXPECT_TRUE(c.waitClosed(5000));
+  // A raw command on its own connection is answered too.
+  TvnpConnection raw;
+  ASSERT_EQ(raw.connect("127.0.0.1", uint16_t(service.spool_port), false), 0);
+  std::vector<uint8_t> answer;
+  ASSERT_EQ(raw.rawCommand({0x00, 0x00, 0x00}, &answer), 0) << raw.error();
+  EXPECT_EQ(answer.size(), 12u);
+}
+
+}  // namespace
+}  // namespace tavik::test
