@@ -122,6 +122,8 @@ bool FirmwareProcess::serverAlive() {
 }
 
 bool FirmwareProcess::makeNamespace(std::string* error) {
+  // Leftovers of a test process that was killed with the same names.
+  namespaceMade_ = true;
   removeNamespace();
   const std::string ns = "ip netns exec " + netns_ + " ";
   std::vector<std::string> commands = {

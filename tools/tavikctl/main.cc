@@ -36,7 +36,9 @@ const char kUsage[] =
     "  --timeout MS       wait for answers this long (default 30000)\n"
     "  --json             one JSON object per command on standard output\n"
     "commands (all but discover and print share one connection, in order):\n"
-    "  discover [TYPE] [--to ADDR]   find modules (type 0 admin, 1 SDK, 2 spool)\n"
+    "  discover [TYPE] [--to ADDR]   find modules and their ports (TYPE 0 admin,\n"
+    "                     1 SDK, 2 spool; all three by default; ADDR default\n"
+    "                     255.255.255.255)\n"
     "  status             the printer's status words, in words\n"
     "  open [DEVICE]      take the printer (DEVICE defaults to the printer's ID)\n"
     "  close              give the printer back\n"
@@ -273,27 +275,55 @@ class Session {
   uint32_t handle_ = 0;
 };
 
+// Without a type, asks for all three services and lists each module once
+// with the ports it reported.
 int discoverCommand(const Options& o, int type, const std::string& to) {
-  std::vector<tavik::client::DiscoveryAnswer> answers;
-  std::string error;
-  int timeout = o.timeoutMs < 2000 ? o.timeoutMs : 2000;
-  if (tavik::client::discover(to, type, timeout, &answers, &error) < 0) {
-    fprintf(stderr, "tavikctl: discover: %s\n", error.c_str());
-    return 1;
+  struct Module {
+    tavik::client::DiscoveryAnswer first;
+    std::string ports;       // "admin 11111 TLS, sdk 11110, spool 9100"
+    std::string portsJson;   // {"admin":{"port":11111,"tls":1},...}
+  };
+  std::vector<Module> modules;
+  const char* names[] = {"admin", "sdk", "spool"};
+  int timeout = o.timeoutMs < 1500 ? o.timeoutMs : 1500;
+  for (int t = 0; t < 3; ++t) {
+    if (type >= 0 && t != type) continue;
+    std::vector<tavik::client::DiscoveryAnswer> answers;
+    std::string error;
+    if (tavik::client::discover(to, t, timeout, &answers, &error) < 0) {
+      fprintf(stderr, "tavikctl: discover: %s\n", error.c_str());
+      return 1;
+    }
+    for (const auto& a : answers) {
+      Module* m = nullptr;
+      for (auto& k : modules)
+        if (k.first.from == a.from) m = &k;
+      if (m == nullptr) {
+        modules.push_back({a, "", ""});
+        m = &modules.back();
+      }
+      char text[64];
+      snprintf(text, sizeof text, "%s%s %d%s", m->ports.empty() ? "" : ", ", names[t], a.port,
+               a.tls ? " TLS" : "");
+      m->ports += text;
+      snprintf(text, sizeof text, "%s\"%s\":{\"port\":%d,\"tls\":%d}",
+               m->portsJson.empty() ? "" : ",", names[t], a.port, a.tls);
+      m->portsJson += text;
+    }
   }
-  for (const auto& a : answers) {
+  for (const auto& m : modules) {
+    const auto& a = m.first;
     if (o.json)
       printf("{\"command\":\"discover\",\"from\":\"%s\",\"protocol\":\"%s\",\"productId\":%d,"
-             "\"printer\":\"%s\",\"address\":\"%s\",\"port\":%d,\"tls\":%d,\"available\":%d}\n",
+             "\"printer\":\"%s\",\"address\":\"%s\",\"ports\":{%s}}\n",
              a.from.c_str(), jsonEscape(a.protocol).c_str(), a.productId,
-             jsonEscape(a.printerId).c_str(), jsonEscape(a.address).c_str(), a.port, a.tls,
-             a.available);
+             jsonEscape(a.printerId).c_str(), jsonEscape(a.address).c_str(), m.portsJson.c_str());
     else
-      printf("%-15s  printer %s (product 0x%04X)  address %s  port %d%s\n", a.from.c_str(),
-             a.printerId.c_str(), a.productId, a.address.c_str(), a.port, a.tls ? " TLS" : "");
+      printf("%-15s  printer %s (product 0x%04X)  address %s  %s\n", a.from.c_str(),
+             a.printerId.c_str(), a.productId, a.address.c_str(), m.ports.c_str());
   }
-  if (answers.empty() && !o.json) printf("no module answered\n");
-  return answers.empty() ? 1 : 0;
+  if (modules.empty() && !o.json) printf("no module answered\n");
+  return modules.empty() ? 1 : 0;
 }
 
 int printCommand(const Options& o, const std::string& file) {
@@ -394,7 +424,7 @@ int main(int argc, char** argv) {
     std::string cmd = words[i++];
     int rc = 0;
     if (cmd == "discover") {
-      long long type = 0;
+      long long type = -1;
       intArg(&type);
       std::string to = "255.255.255.255";
       if (i + 1 < words.size() && words[i] == "--to") {

@@ -102,6 +102,7 @@ TEST(DeviceSession, TavikctlStatusOpenAndClose) {
   EXPECT_NE(out.find("\"handle\":"), std::string::npos) << out;
   ASSERT_EQ(fw.tavikctl("discover --to " + fw.address(), &out), 0) << out;
   EXPECT_NE(out.find(fw.address()), std::string::npos) << out;
+  EXPECT_NE(out.find("admin 11111 TLS, sdk 11110 TLS, spool 9100"), std::string::npos) << out;
 }
 
 }  // namespace
