@@ -202,5 +202,26 @@ TEST_F(HandlersTest, CardTransportRunsThePrinter) {
   EXPECT_LT(move, out);
 }
 
+TEST_F(HandlersTest, APrinterThatIsGoneIsAnExecutionErrorWithItsCode) {
+  startModule();
+  auto e = newEngine();
+  uint32_t h = openDevice(*e);
+  ASSERT_EQ(printer_->control("unplug").rfind("OK", 0), 0u);
+  auto st = exchange(*e, request(tvcid::kGetStatus, {encodeU32(0)}));
+  EXPECT_EQ(st.header.flags, 0x0402);
+  EXPECT_EQ(st.result(), 0x80000006u);
+  auto in = exchange(*e, request(tvcid::kCardIn, {encodeU32(h)}));
+  EXPECT_EQ(in.header.flags, 0x0402);
+  EXPECT_EQ(in.args.size(), 1u);
+  auto raw = exchange(*e, request(tvcid::kRawGetData, {Bytes{0x50, 0x06, 0x00}}));
+  EXPECT_EQ(raw.header.flags, 0x0402);
+  EXPECT_EQ(raw.result(), 0xFFFFFFFFu);  // raw data failures are bare
+  // Plugged in again, the next request reopens the printer.
+  printer_->control("plug");
+  EXPECT_TRUE(waitFor([&] {
+    return exchange(*e, request(tvcid::kGetStatus, {encodeU32(0)})).header.flags == 0x0002;
+  }));
+}
+
 }  // namespace
 }  // namespace tavik::test
