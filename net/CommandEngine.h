@@ -86,6 +86,8 @@ class CommandEngine {
   const uint8_t* reply() const { return reply_.data(); }
   int replySize() const { return replySize_; }
   int state() const { return state_; }
+  // Bytes the raw frame buffer holds now (the frame being assembled).
+  size_t rawBufferSize() const { return rawFrame_.size(); }
   uint32_t session() const { return session_; }
 
   // ---- for command handlers ----

@@ -139,6 +139,19 @@ TEST_F(CommandEngineTest, RawFrameSplitOverManyReadsIsWrittenOnceWhole) {
   EXPECT_NE(t.find("arg=0x00000134"), std::string::npos) << t;  // 308 bytes, one write
 }
 
+TEST_F(CommandEngineTest, RawPrintHoldsOnlyTheFrameBeingAssembled) {
+  auto e = newEngine();
+  const uint8_t start[] = {'C', 'P'};
+  ASSERT_EQ(e->receive(start, 2), E::kNeedBody);
+  EXPECT_EQ(e->rawBufferSize(), 0u);  // a session that only began holds nothing
+  auto frame = cpFrame(65536 - 8);
+  ASSERT_EQ(e->receive(frame.data() + 2, 1000), E::kNeedBody);
+  EXPECT_EQ(e->rawBufferSize(), 65536u);
+  ASSERT_EQ(e->receive(frame.data() + 1002, frame.size() - 1002), E::kNeedBody);
+  EXPECT_EQ(e->rawBufferSize(), 0u);  // given back once written
+  EXPECT_EQ(count(transcript(), " WRITE "), 16u);  // 64 KiB in 4096-byte pieces
+}
+
 TEST_F(CommandEngineTest, RawPrintIdentifierInARealHeader) {
   auto e = newEngine();
   auto header = request(tvcid::kRawPrint, {});
