@@ -26,7 +26,7 @@ void handleGetStatus2(CommandEngine& e, const char* name) {
   ResultCode code = e.api().getStatus2(&reply);
   // Clients expect 32 bytes; the printer answers 16, the rest stays zero.
   uint8_t out[32] = {};
-  std::memcpy(out, reply.data(), std::min(reply.size(), sizeof out));
+  if (!reply.empty()) std::memcpy(out, reply.data(), std::min(reply.size(), sizeof out));
   handler::finish(e, name, code, Data{out, sizeof out});
 }
 
