@@ -1,5 +1,6 @@
 #include "net/CommandEngine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 

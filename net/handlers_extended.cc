@@ -1,6 +1,7 @@
 // Extended (factory and maintenance) settings: printer passwords, version
 // and serial numbers, extended parameters, issue counters, identification,
 // test modes.
+#include <algorithm>
 #include <string>
 #include <vector>
 

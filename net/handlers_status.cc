@@ -1,5 +1,6 @@
 // Printer status and settings: status words, ribbon, display, beep,
 // temperatures, device parameters and the printer's password lock.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
