@@ -66,6 +66,10 @@ bool serverRunning(const std::unique_ptr<SP_Server>& server) {
   return server != nullptr && server->isLoopRunning();
 }
 
+int serverTimeout(const std::unique_ptr<SP_Server>& server) {
+  return server != nullptr ? server->sessionTimeout() : 0;
+}
+
 NetCommandHandler::NetCommandHandler(const ServiceObjects& objects, bool resetAfterReply)
     : objects_(objects), resetAfterReply_(resetAfterReply) {}
 

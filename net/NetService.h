@@ -42,6 +42,7 @@ int startServer(SP_HandlerFactory* factory, const ServerSettings& settings,
 // freed: destroying it then would pull the object from under its thread.
 void stopServer(std::unique_ptr<SP_Server>* server);
 bool serverRunning(const std::unique_ptr<SP_Server>& server);
+int serverTimeout(const std::unique_ptr<SP_Server>& server);
 
 // One connection: installs the whole-chunk decoder, feeds every chunk to
 // the engine and appends each reply to the output. `resetAfterReply` is the

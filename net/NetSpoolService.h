@@ -26,6 +26,8 @@ class NetSpoolService : public Service {
   void stop() override;
 
   const ServiceObjects& objects() const { return objects_; }
+  // The idle time-out the running server applies, in seconds; 0 when stopped.
+  int sessionTimeout() const { return serverTimeout(server_); }
 
  private:
   ServiceObjects objects_;

@@ -60,6 +60,21 @@ TEST_F(NetServicesTest, SdkServesPlainOrTlsAsConfigured) {
   }
 }
 
+TEST_F(NetServicesTest, IdleTimeOutsInWholeSeconds) {
+  struct Case {
+    int ms;
+    int seconds;
+  } cases[] = {{500, 600}, {300000, 300}, {1999, 1}};
+  for (const auto& c : cases) {
+    service.spool_port = basePort();
+    service.spool_timeout = c.ms;
+    startModule();
+    NetSpoolService spool;
+    ASSERT_EQ(spool.start(*port_, *logger_, *config_), 0);
+    EXPECT_EQ(spool.sessionTimeout(), c.seconds) << c.ms;
+  }
+}
+
 TEST_F(NetServicesTest, APortInUseFailsTheStart) {
   service.sdk_port = basePort() + 1;
   service.sdk_ssl = 0;
