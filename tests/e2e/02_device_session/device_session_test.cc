@@ -105,5 +105,16 @@ TEST(DeviceSession, TavikctlStatusOpenAndClose) {
   EXPECT_NE(out.find("admin 11111 TLS, sdk 11110 TLS, spool 9100"), std::string::npos) << out;
 }
 
+TEST(DeviceSession, SigtermStopsEverythingInOrder) {
+  FirmwareProcess fw;
+  std::string error;
+  ASSERT_TRUE(fw.start(&error)) << error;
+  TvnpConnection c;  // a connection still open at the stop
+  ASSERT_EQ(c.connect(fw.address(), 11111, true), 0) << c.error();
+  EXPECT_EQ(fw.stopServer(), 0) << fw.log();
+  EXPECT_NE(fw.log().find("TavikServer Terminated"), std::string::npos) << fw.log();
+  EXPECT_TRUE(c.waitClosed(5000));
+}
+
 }  // namespace
 }  // namespace tavik::test
