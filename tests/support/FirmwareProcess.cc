@@ -70,6 +70,17 @@ FirmwareProcess::~FirmwareProcess() {
 }
 
 pid_t FirmwareProcess::spawn(const std::vector<std::string>& argv, const std::string& outputFile) {
+  // Everything the child needs is prepared here: after fork() it only
+  // redirects and execs.
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<std::string> envText = {"TAVIK_ROOT=" + root_};
+  for (char** e = environ; *e != nullptr; ++e)
+    if (std::strncmp(*e, "TAVIK_ROOT=", 11) != 0) envText.emplace_back(*e);
+  std::vector<char*> env;
+  for (auto& e : envText) env.push_back(e.data());
+  env.push_back(nullptr);
   pid_t pid = ::fork();
   if (pid != 0) return pid;
   int fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -77,11 +88,7 @@ pid_t FirmwareProcess::spawn(const std::vector<std::string>& argv, const std::st
     ::dup2(fd, 1);
     ::dup2(fd, 2);
   }
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  ::setenv("TAVIK_ROOT", root_.c_str(), 1);
-  ::execvp(args[0], args.data());
+  ::execvpe(args[0], args.data(), env.data());
   std::_Exit(127);
 }
 
