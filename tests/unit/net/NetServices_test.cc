@@ -60,6 +60,31 @@ TEST_F(NetServicesTest, SdkServesPlainOrTlsAsConfigured) {
   }
 }
 
+TEST_F(NetServicesTest, SdkAnswersRawCommandsSentTogether) {
+  service.sdk_port = basePort();
+  service.sdk_ssl = 0;
+  startModule();
+  NetSDKService sdk;
+  ASSERT_EQ(sdk.start(*port_, *logger_, *config_), 0);
+  TvnpConnection c;
+  ASSERT_EQ(c.connect("127.0.0.1", uint16_t(service.sdk_port), false), 0);
+  const uint8_t status[] = {0x00, 0x00, 0x00};
+  const uint8_t ext[] = {0x02, 0x00, 0x00};
+  auto a = tvnp::buildRawFrame('C', 'C', 0, 0, status, 3);
+  auto b = tvnp::buildRawFrame('C', 'C', 0, 0, ext, 3);
+  a.insert(a.end(), b.begin(), b.end());
+  ASSERT_EQ(c.sendAll(a), 0);
+  uint8_t reply[8 + 12 + 8 + 16];
+  ASSERT_EQ(c.readExact(reply, sizeof reply), 0) << c.error();
+  EXPECT_EQ(tvnp::loadU32(reply + 4), 20u);
+  EXPECT_EQ(reply[20], 'C');
+  EXPECT_EQ(tvnp::loadU32(reply + 24), 24u);
+  // And a TVNP request after them on the same connection.
+  client::Reply r;
+  ASSERT_EQ(c.request(tvcid::kGetStatus, {tvnp::encodeU32(0)}, &r), 0) << c.error();
+  EXPECT_TRUE(r.ok());
+}
+
 TEST_F(NetServicesTest, IdleTimeOutsInWholeSeconds) {
   struct Case {
     int ms;
