@@ -1,0 +1,127 @@
+// The virtual dual-side card printer on /dev/usblp0. Public face of
+// sim/printer (library tavik_printersim) for tests and the program
+// tavik-printer-sim.
+//
+// Use in a test:
+//
+//   tavik::test::ScopedSysroot root;
+//   tavik::sim::PrinterConfig config;
+//   config.timeScale = 0.01;             // a 1.2 s card feed takes 12 ms
+//   tavik::sim::VirtualPrinter printer(config);
+//   ASSERT_TRUE(printer.start(root.root()));
+//   ... open "/dev/usblp0" with platform::DeviceFile, talk to it ...
+//   printer.model().wordA();             // state without going through USB
+//   printer.control("unplug");           // same lines as the control socket
+//   printer.model().waitForCardFiles(1, 10s);  // PNGs written
+//   printer.stop();                      // also done by the destructor
+//
+// What it serves under the host root:
+//   dev/usblp0               the device socket (driver requests by ioctl,
+//                            print data by write, printer replies by read)
+//   sim/printer.ctl          the control socket (commands: see control())
+//   sim/printer/transcript.log  every exchange: time, op, request, bytes in,
+//                            result, errno, bytes out
+//   sim/printer/cards/       card-NNNN-SIDE.png (composite),
+//                            card-NNNN-SIDE-PANEL.png, card-NNNN-SIDE.txt,
+//                            bad-NNNN.prn/.txt for rejected print data
+//
+// Driver requests (N = buffer size, taken from the request number and
+// checked against the buffer; a mismatch fails with EINVAL):
+//   0x80000000 + N*0x10000 + 0x5001  IEEE 1284 device ID (2-byte big-endian
+//                                    length including itself, then the text)
+//   0x40000000 + N*0x10000 + 0x500E  command write (frame of N bytes)
+//   0x80000000 + N*0x10000 + 0x500F  command read (3-byte request at the
+//                                    start of the buffer; result = reply length)
+// Unplugged, OPEN fails with ENODEV and every request on a file opened
+// before fails with ENODEV, also after the printer is plugged in again.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "sim/DeviceServer.h"
+#include "sim/printer/PrinterModel.h"
+
+namespace tavik::sim {
+
+class PrinterDeviceModel;
+
+class VirtualPrinter {
+ public:
+  explicit VirtualPrinter(PrinterConfig config = {});
+  ~VirtualPrinter();
+  VirtualPrinter(const VirtualPrinter&) = delete;
+  VirtualPrinter& operator=(const VirtualPrinter&) = delete;
+
+  // Serves hostRoot/dev/usblp0 and hostRoot/sim/printer.ctl and records
+  // under hostRoot/sim/printer/ (directories are created). Returns false
+  // with errno when a socket cannot be set up.
+  bool start(const std::string& hostRoot);
+  void stop();
+
+  PrinterModel& model() { return *model_; }
+
+  // Executes one control line and returns the answer ("OK ..." or
+  // "ERR ..."), exactly as the control socket does. Commands:
+  //   plug | unplug
+  //   state                          whole state as JSON
+  //   card                           the card inside (or the last out) as JSON
+  //   last                           the last printed side as JSON ("null")
+  //   hopper N                       N blank cards in the hopper
+  //   load [t1=TEXT] [t2=..] [t3=..] [jis=..] [hico]   one card with stripe data
+  //                                  (TEXT without blanks; %20 for a blank)
+  //   cover open|closed
+  //   ribbon N [TYPE] | ribbon empty|full
+  //   busy MS | busy on|off          status word A bit 26 for MS printer ms / latched
+  //   fault MASK                     OR MASK into word B now (hex 0x.. or decimal)
+  //   failnext MASK                  the next mechanical action ends with MASK
+  //   clear                          clear word B (the lock bit stays)
+  //   lock | unlock                  set the lock bit directly
+  //   password TEXT                  set the printer's password (8 bytes)
+  //   sbs on|off | testmode on|off
+  //   place POSITION                 put a blank card at in, print, magnetic,
+  //                                  contact, contactless, flipper, device, none
+  //   timescale X                    printer ms x X = real ms
+  //   ioerror N                      the next N driver requests fail with EIO
+  //   short N                        the next N command reads answer 1 byte short
+  //   delay MS                       every driver request waits MS real ms
+  std::string control(const std::string& line);
+
+  void plug();
+  void unplug();
+  bool plugged() const { return plugged_.load(); }
+
+  const std::string& recordDir() const { return recordDir_; }
+
+ private:
+  friend class PrinterDeviceModel;
+  friend class PrinterFile;
+
+  // Fault injection on the driver level, shared by all open files.
+  bool takeIoError();
+  bool takeShortReply();
+  void applyDelay();
+  void record(const char* op, uint32_t arg, const uint8_t* in, size_t inLen, int64_t result,
+              int error, const uint8_t* out, size_t outLen);
+
+  std::unique_ptr<PrinterModel> model_;
+  std::unique_ptr<PrinterDeviceModel> deviceModel_;
+  std::unique_ptr<DeviceServer> deviceServer_;
+  std::unique_ptr<ControlServer> controlServer_;
+  std::string recordDir_;
+  std::atomic<bool> plugged_{true};
+  std::atomic<uint32_t> generation_{1};  // bumped at unplug
+  std::atomic<int> ioErrors_{0};
+  std::atomic<int> shortReplies_{0};
+  std::atomic<int> delayMs_{0};
+
+  std::mutex transcriptMutex_;
+  FILE* transcript_ = nullptr;  // guarded by transcriptMutex_
+  std::chrono::steady_clock::time_point started_;
+};
+
+}  // namespace tavik::sim
