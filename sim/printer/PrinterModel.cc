@@ -722,11 +722,14 @@ void PrinterModel::setTracks(uint8_t selection, const uint8_t* data, size_t size
 void PrinterModel::enqueuePrintJob(std::shared_ptr<const PrnImage> image, bool sbs) {
   using namespace word_a;
   const auto& t = config_.timings;
-  const uint32_t extra = sbs ? kSbsBusy : 0;
+  // The whole job shows as printing (and as an SBS command in SBS mode), so
+  // that a host waiting for the end of printing does not stop while the
+  // card is still being fed.
+  const uint32_t extra = kPrinting | (sbs ? kSbsBusy : 0);
   const int job = newJob();
   if (!sbs) {
     // Takes a card from the hopper unless one is inside already.
-    enqueue(job, kTakingIn, t.cardIn, [this] {
+    enqueue(job, kTakingIn | extra, t.cardIn, [this] {
       if (takeInjected()) return false;
       if (card_) return true;
       if (coverOpen_ || locked_ || hopper_.empty()) {
@@ -741,11 +744,13 @@ void PrinterModel::enqueuePrintJob(std::shared_ptr<const PrnImage> image, bool s
       position_ = CardPosition::kIn;
       return true;
     });
-    enqueueMove(job, CardPosition::kPrint, kToPrint, word_b::kToPrint | word_b::kPrinting);
+    enqueueMove(job, CardPosition::kPrint, kToPrint | extra,
+                word_b::kToPrint | word_b::kPrinting);
     const bool backUp = card_ ? card_->backUp : false;
     if (backUp != image->isBack()) {
-      enqueueFlip(job, kFlipBottom, word_b::kToFlipper | word_b::kPrinting, -1);
-      enqueueMove(job, CardPosition::kPrint, kToPrint, word_b::kToPrint | word_b::kPrinting);
+      enqueueFlip(job, kFlipBottom | extra, word_b::kToFlipper | word_b::kPrinting, -1);
+      enqueueMove(job, CardPosition::kPrint, kToPrint | extra,
+                  word_b::kToPrint | word_b::kPrinting);
     }
   }
   enqueue(job, kRibbonAlign | extra, t.ribbonAlign, [this] {
@@ -765,14 +770,14 @@ void PrinterModel::enqueuePrintJob(std::shared_ptr<const PrnImage> image, bool s
     return true;
   });
   const int panels = static_cast<int>(std::max<size_t>(1, image->panels.size()));
-  enqueue(job, kPrinting | kRibbonWind | extra, t.printPanel * panels,
+  enqueue(job, kRibbonWind | extra, t.printPanel * panels,
           [this, image] { return finishPrinting(image); });
   enqueue(job, kHeadLifting | extra, t.head, [this] {
     headDown_ = false;
     return true;
   });
   if (!sbs) {
-    enqueue(job, kEjecting, t.cardOut, [this] {
+    enqueue(job, kEjecting | extra, t.cardOut, [this] {
       if (!cardAction(word_b::kEject)) return false;
       card_->where = "stacker";
       ejected_.push_back(std::move(*card_));

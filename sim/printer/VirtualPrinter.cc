@@ -30,6 +30,41 @@ std::string hex(const uint8_t* p, size_t n) {
   return s.empty() ? "-" : s;
 }
 
+// Short names of the printer's frames, for the transcript.
+const char* frameName(const uint8_t* f, size_t n) {
+  struct Name {
+    uint8_t cls, code;
+    const char* name;
+  };
+  static const Name kNames[] = {
+      {0x00, 0x00, "status"}, {0x02, 0x00, "extended-status"},
+      {0x40, 0x01, "card-in"}, {0x40, 0x02, "card-out"}, {0x40, 0x03, "card-out-back"},
+      {0x40, 0x05, "move-print"}, {0x40, 0x06, "move-magnetic"}, {0x40, 0x07, "move-contact"},
+      {0x40, 0x08, "move-contactless"}, {0x40, 0x09, "move-flipper"},
+      {0x40, 0x0A, "move-device"}, {0x40, 0x0B, "print"}, {0x40, 0x0C, "sbs-start"},
+      {0x40, 0x0D, "sbs-end"}, {0x40, 0x0F, "auto-rotator"}, {0x40, 0x12, "contact"},
+      {0x40, 0x13, "discontact"}, {0x40, 0x14, "move-from-in"}, {0x40, 0x15, "move-from-out"},
+      {0x40, 0x1A, "rotate-top"}, {0x40, 0x1B, "rotate-bottom"}, {0x40, 0x1C, "rotate"},
+      {0x40, 0x1D, "test-mode"}, {0x40, 0x1E, "cleaning"}, {0x40, 0x20, "lcd-text"},
+      {0x40, 0x21, "beep"}, {0x40, 0x30, "mag-read"}, {0x40, 0x31, "mag-get-buffer"},
+      {0x40, 0x32, "mag-get-crypto-buffer"}, {0x40, 0x40, "mag-write"},
+      {0x40, 0x41, "mag-set-buffer"}, {0x40, 0x42, "mag-set-crypto-buffer"},
+      {0x40, 0x70, "run-test"}, {0x40, 0xF0, "clear-status"}, {0x40, 0xF1, "reboot"},
+      {0x50, 0x01, "version"}, {0x50, 0x02, "serial"}, {0x50, 0x03, "parameters"},
+      {0x50, 0x04, "head-serial"}, {0x50, 0x05, "password"}, {0x50, 0x06, "identification"},
+      {0x50, 0x07, "pc-name"}, {0x50, 0x09, "mag-crypt-key"}, {0x50, 0x0A, "verify-password"},
+      {0x50, 0x0B, "monitorings"}, {0x50, 0x0D, "ex-parameters"}, {0x50, 0x10, "temperature"},
+      {0x50, 0x11, "user-issue-count"}, {0x50, 0x12, "factory-issue-count"},
+      {0x50, 0x17, "user-password"}, {0x50, 0x18, "unlock"}, {0x50, 0x19, "lock"},
+      {0x50, 0x1A, "timed-unlock"}, {0x50, 0x21, "data-bank-select"},
+      {0x50, 0x22, "data-bank"}};
+  if (n < 2) return "short";
+  for (const auto& e : kNames) {
+    if (e.cls == f[0] && e.code == f[1]) return e.name;
+  }
+  return "unknown";
+}
+
 bool parseNumber(const std::string& text, int64_t* out) {
   if (text.empty()) return false;
   try {
@@ -134,19 +169,22 @@ int64_t PrinterFile::ioctl(uint32_t request, std::vector<uint8_t>* buffer, int* 
     result = static_cast<int64_t>(length);
   } else if (kind == kIoctlCommandWrite) {
     op = "CMD_WRITE";
-    bool known = model.commandWrite(buffer->data(), size);
-    if (!known) op = "CMD_WRITE(unknown)";
+    if (!model.commandWrite(buffer->data(), size)) op = "CMD_WRITE(ignored)";
     result = static_cast<int64_t>(size);
   } else {
     op = "CMD_READ";
     std::vector<uint8_t> reply = model.commandRead(buffer->data(), std::min<size_t>(size, 3));
-    if (reply.empty()) op = "CMD_READ(unknown)";
+    if (reply.empty()) op = "CMD_READ(no answer)";
     if (!reply.empty() && printer_.takeShortReply()) reply.pop_back();
     size_t n = std::min(reply.size(), size);
     std::copy(reply.begin(), reply.begin() + static_cast<long>(n), buffer->begin());
     result = static_cast<int64_t>(n);
   }
-  printer_.record(op, request, in.data(), in.size(), result, result < 0 ? *error : 0,
+  std::string what = op;
+  if (kind == kIoctlCommandWrite || kind == kIoctlCommandRead) {
+    what += std::string(" ") + frameName(in.data(), in.size());
+  }
+  printer_.record(what.c_str(), request, in.data(), in.size(), result, result < 0 ? *error : 0,
                   buffer->data(), result > 0 ? static_cast<size_t>(result) : 0);
   return result;
 }
@@ -265,7 +303,7 @@ void VirtualPrinter::record(const char* op, uint32_t arg, const uint8_t* in, siz
   std::lock_guard<std::mutex> lock(transcriptMutex_);
   if (!transcript_) return;
   double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-  std::fprintf(transcript_, "%10.3f %-18s arg=0x%08X in=%s result=%lld errno=%d out=%s\n", t, op,
+  std::fprintf(transcript_, "%10.3f %-30s arg=0x%08X in=%s result=%lld errno=%d out=%s\n", t, op,
                arg, hex(in, inLen).c_str(), static_cast<long long>(result), error,
                hex(out, outLen).c_str());
   std::fflush(transcript_);
