@@ -169,23 +169,23 @@ int64_t PrinterFile::ioctl(uint32_t request, std::vector<uint8_t>* buffer, int* 
     result = static_cast<int64_t>(length);
   } else if (kind == kIoctlCommandWrite) {
     op = "CMD_WRITE";
-    if (!model.commandWrite(buffer->data(), size)) op = "CMD_WRITE(ignored)";
+    if (!model.commandWrite(buffer->data(), size)) op = "CMD_WRITE(unknown)";
     result = static_cast<int64_t>(size);
   } else {
     op = "CMD_READ";
     std::vector<uint8_t> reply = model.commandRead(buffer->data(), std::min<size_t>(size, 3));
-    if (reply.empty()) op = "CMD_READ(no answer)";
+    if (reply.empty()) op = "CMD_READ(unknown)";
     if (!reply.empty() && printer_.takeShortReply()) reply.pop_back();
     size_t n = std::min(reply.size(), size);
     std::copy(reply.begin(), reply.begin() + static_cast<long>(n), buffer->begin());
     result = static_cast<int64_t>(n);
   }
-  std::string what = op;
+  const char* frame = nullptr;
   if (kind == kIoctlCommandWrite || kind == kIoctlCommandRead) {
-    what += std::string(" ") + frameName(in.data(), in.size());
+    frame = frameName(in.data(), in.size());
   }
-  printer_.record(what.c_str(), request, in.data(), in.size(), result, result < 0 ? *error : 0,
-                  buffer->data(), result > 0 ? static_cast<size_t>(result) : 0);
+  printer_.record(op, request, in.data(), in.size(), result, result < 0 ? *error : 0,
+                  buffer->data(), result > 0 ? static_cast<size_t>(result) : 0, frame);
   return result;
 }
 
@@ -299,13 +299,14 @@ void VirtualPrinter::applyDelay() {
 }
 
 void VirtualPrinter::record(const char* op, uint32_t arg, const uint8_t* in, size_t inLen,
-                            int64_t result, int error, const uint8_t* out, size_t outLen) {
+                            int64_t result, int error, const uint8_t* out, size_t outLen,
+                            const char* frame) {
   std::lock_guard<std::mutex> lock(transcriptMutex_);
   if (!transcript_) return;
   double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-  std::fprintf(transcript_, "%10.3f %-30s arg=0x%08X in=%s result=%lld errno=%d out=%s\n", t, op,
-               arg, hex(in, inLen).c_str(), static_cast<long long>(result), error,
-               hex(out, outLen).c_str());
+  std::fprintf(transcript_, "%10.3f %-18s arg=0x%08X in=%s result=%lld errno=%d out=%s%s%s\n", t,
+               op, arg, hex(in, inLen).c_str(), static_cast<long long>(result), error,
+               hex(out, outLen).c_str(), frame ? " frame=" : "", frame ? frame : "");
   std::fflush(transcript_);
 }
 

@@ -19,8 +19,10 @@
 //   dev/usblp0               the device socket (driver requests by ioctl,
 //                            print data by write, printer replies by read)
 //   sim/printer.ctl          the control socket (commands: see control())
-//   sim/printer/transcript.log  every exchange: time, op, request, bytes in,
-//                            result, errno, bytes out
+//   sim/printer/transcript.log  every exchange, one line each:
+//       "%10.3f %-18s arg=0x%08X in=HEX result=N errno=N out=HEX[ frame=NAME]"
+//       (seconds since start, op, request number or size, at most 64 bytes
+//       each way shown, "-" for none; frame= names command frames)
 //   sim/printer/cards/       card-NNNN-SIDE.png (composite),
 //                            card-NNNN-SIDE-PANEL.png, card-NNNN-SIDE.txt,
 //                            bad-NNNN.prn/.txt for rejected print data
@@ -106,7 +108,7 @@ class VirtualPrinter {
   bool takeShortReply();
   void applyDelay();
   void record(const char* op, uint32_t arg, const uint8_t* in, size_t inLen, int64_t result,
-              int error, const uint8_t* out, size_t outLen);
+              int error, const uint8_t* out, size_t outLen, const char* frame = nullptr);
 
   std::unique_ptr<PrinterModel> model_;
   std::unique_ptr<PrinterDeviceModel> deviceModel_;

@@ -164,7 +164,8 @@ INSTANTIATE_TEST_SUITE_P(Table, PrintFaults,
                                            PrintFaultCase{"ribbon empty", 0x100000},
                                            PrintFaultCase{"ribbon 0", 0x100000},
                                            PrintFaultCase{"lock", 0x4001},
-                                           PrintFaultCase{"failnext 0x10000", 0x10000}));
+                                           PrintFaultCase{"failnext 0x10000", 0x10000}),
+                         [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 TEST_F(VirtualPrinterTest, CommandFramesOnTheDataPathAnswerOnRead) {
   const uint8_t status[] = {'C', 'C', 0, 0, 11, 0, 0, 0, 0x00, 0x00, 0x00};
