@@ -1123,6 +1123,11 @@ void PrinterModel::setRibbon(int remaining, int type) {
   if (type >= 0) ribbonType_ = std::min(type, 255);
 }
 
+void PrinterModel::setRibbonType(int type) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ribbonType_ = std::clamp(type, 0, 255);
+}
+
 void PrinterModel::setRibbonEmpty(bool empty) {
   std::lock_guard<std::mutex> lock(mutex_);
   ribbonEmpty_ = empty;

@@ -201,6 +201,7 @@ class PrinterModel {
   void loadCard(const CardRecord& card);  // to the back of the hopper
   void setCoverOpen(bool open);
   void setRibbon(int remaining, int type);  // type < 0 keeps the type
+  void setRibbonType(int type);
   void setRibbonEmpty(bool empty);
   void setBusy(int printerMs);              // bit 26 for a while
   void setBusyLatched(bool on);             // bit 26 until cleared

@@ -93,6 +93,55 @@ std::string unescape(const std::string& s) {
   return out;
 }
 
+// Splits a flat JSON object ({"key":value,...}; values are numbers, true,
+// false or strings without escapes) or "key=value key=value" into pairs.
+// Returns false for text of neither form.
+bool splitSettings(const std::string& text, std::vector<std::pair<std::string, std::string>>* out) {
+  size_t i = text.find_first_not_of(' ');
+  if (i == std::string::npos) return false;
+  if (text[i] != '{') {
+    std::istringstream in(text);
+    std::string item;
+    while (in >> item) {
+      size_t eq = item.find('=');
+      if (eq == std::string::npos || eq == 0) return false;
+      out->emplace_back(item.substr(0, eq), unescape(item.substr(eq + 1)));
+    }
+    return !out->empty();
+  }
+  ++i;
+  auto skip = [&] {
+    while (i < text.size() && (text[i] == ' ' || text[i] == ',')) ++i;
+  };
+  auto quoted = [&](std::string* s) {
+    if (i >= text.size() || text[i] != '"') return false;
+    size_t end = text.find('"', i + 1);
+    if (end == std::string::npos) return false;
+    *s = text.substr(i + 1, end - i - 1);
+    i = end + 1;
+    return true;
+  };
+  for (skip(); i < text.size() && text[i] != '}'; skip()) {
+    std::string key, value;
+    if (!quoted(&key)) return false;
+    while (i < text.size() && text[i] == ' ') ++i;
+    if (i >= text.size() || text[i] != ':') return false;
+    ++i;
+    while (i < text.size() && text[i] == ' ') ++i;
+    if (i < text.size() && text[i] == '"') {
+      if (!quoted(&value)) return false;
+    } else {
+      size_t end = text.find_first_of(",}", i);
+      if (end == std::string::npos) return false;
+      value = text.substr(i, end - i);
+      while (!value.empty() && value.back() == ' ') value.pop_back();
+      i = end;
+    }
+    out->emplace_back(key, value);
+  }
+  return i < text.size();
+}
+
 }  // namespace
 
 // One open file of /dev/usblp0.
@@ -395,6 +444,8 @@ std::string VirtualPrinter::control(const std::string& line) {
     }
     if (!(scale > 0)) return "ERR bad time scale";
     m.setTimeScale(scale);
+  } else if (cmd == "set") {
+    return applySettings(line.substr(std::min(line.size(), line.find("set") + 3)));
   } else if (cmd == "ioerror" && parseNumber(a, &n) && n >= 0) {
     ioErrors_ = static_cast<int>(n);
   } else if (cmd == "short" && parseNumber(a, &n) && n >= 0) {
@@ -403,6 +454,53 @@ std::string VirtualPrinter::control(const std::string& line) {
     delayMs_ = static_cast<int>(std::min<int64_t>(n, 60000));
   } else {
     return "ERR unknown command";
+  }
+  return "OK";
+}
+
+}  // namespace tavik::sim
+
+namespace tavik::sim {
+
+std::string VirtualPrinter::applySettings(const std::string& text) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  if (!splitSettings(text, &pairs)) return "ERR expected {\"key\":value,...} or key=value ...";
+  // Checked first, applied after: a bad line changes nothing.
+  for (const auto& [key, value] : pairs) {
+    int64_t n = 0;
+    bool number = parseNumber(value, &n);
+    bool flag = value == "true" || value == "false" || value == "on" || value == "off";
+    if (key == "hopper" || key == "ribbonRemaining" || key == "ribbonType") {
+      if (!number || n < 0) return "ERR bad value for " + key;
+    } else if (key == "sbs" || key == "testMode" || key == "locked" || key == "ribbonEmpty" ||
+               key == "plugged") {
+      if (!flag) return "ERR bad value for " + key;
+    } else if (key == "cover") {
+      if (value != "open" && value != "closed") return "ERR bad value for cover";
+    } else if (key == "timeScale") {
+      char* end = nullptr;
+      double v = std::strtod(value.c_str(), &end);
+      if (end == value.c_str() || *end != '\0' || !(v > 0)) return "ERR bad value for timeScale";
+    } else if (key != "password") {
+      return "ERR unknown setting " + key;
+    }
+  }
+  PrinterModel& m = *model_;
+  for (const auto& [key, value] : pairs) {
+    int64_t n = 0;
+    parseNumber(value, &n);
+    bool on = value == "true" || value == "on";
+    if (key == "hopper") m.setHopper(static_cast<int>(n));
+    else if (key == "ribbonRemaining") m.setRibbon(static_cast<int>(n), -1);
+    else if (key == "ribbonType") m.setRibbonType(static_cast<int>(n));
+    else if (key == "sbs") m.setSbs(on);
+    else if (key == "testMode") m.setTestMode(on);
+    else if (key == "locked") m.setLocked(on);
+    else if (key == "ribbonEmpty") m.setRibbonEmpty(on);
+    else if (key == "plugged") on ? plug() : unplug();
+    else if (key == "cover") m.setCoverOpen(value == "open");
+    else if (key == "timeScale") m.setTimeScale(std::strtod(value.c_str(), nullptr));
+    else if (key == "password") m.setPassword(value);
   }
   return "OK";
 }

@@ -71,6 +71,12 @@ class VirtualPrinter {
   // "ERR ..."), exactly as the control socket does. Commands:
   //   plug | unplug
   //   state                          whole state as JSON
+  //   set {"hopper":3,"cover":"open",...} | set hopper=3 cover=open ...
+  //                                  settable keys: hopper, ribbonRemaining,
+  //                                  ribbonType, cover (open|closed), ribbonEmpty,
+  //                                  sbs, testMode, locked, plugged (true|false),
+  //                                  timeScale, password; nothing changes when
+  //                                  one key or value is wrong
   //   card                           the card inside (or the last out) as JSON
   //   last                           the last printed side as JSON ("null")
   //   hopper N                       N blank cards in the hopper
@@ -104,6 +110,7 @@ class VirtualPrinter {
   friend class PrinterFile;
 
   // Fault injection on the driver level, shared by all open files.
+  std::string applySettings(const std::string& text);
   bool takeIoError();
   bool takeShortReply();
   void applyDelay();

@@ -207,6 +207,22 @@ TEST_F(VirtualPrinterTest, InjectedConditionsShowInTheWords) {
   EXPECT_EQ(ctl("bogus"), "ERR unknown command");
 }
 
+TEST_F(VirtualPrinterTest, StateIsSetAndReadAsJson) {
+  EXPECT_EQ(ctl(R"(set {"hopper":2, "cover":"open", "ribbonRemaining":9, "sbs":true})"), "OK");
+  std::string state = ctl("state");
+  for (const char* part : {"\"hopper\":2", "\"cover\":\"open\"", "\"ribbonRemaining\":9",
+                           "\"sbs\":true", "\"plugged\":true"}) {
+    EXPECT_NE(state.find(part), std::string::npos) << part << " in " << state;
+  }
+  EXPECT_NE(link_.wordA() & sim::word_a::kSbsMode, 0u);
+  // One wrong key: nothing changes.
+  EXPECT_EQ(ctl("set hopper=4 colour=blue").rfind("ERR", 0), 0u);
+  EXPECT_EQ(ctl("set {\"hopper\":-1}").rfind("ERR", 0), 0u);
+  EXPECT_NE(ctl("state").find("\"hopper\":2"), std::string::npos);
+  EXPECT_EQ(ctl("set hopper=4 cover=closed"), "OK");
+  EXPECT_NE(ctl("state").find("\"hopper\":4,"), std::string::npos);
+}
+
 TEST_F(VirtualPrinterTest, CleaningNeedsCoverOpenAndEmptyHopper) {
   link_.send({0x40, 0x1E, 0x00});
   EXPECT_EQ(link_.wordA() & sim::word_a::kTestMode, 0u);
