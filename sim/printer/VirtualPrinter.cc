@@ -268,17 +268,22 @@ int64_t PrinterFile::write(const std::vector<uint8_t>& data, int* error) {
 
 int64_t PrinterFile::poll(uint32_t events, int32_t timeoutMs, int* error) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  int64_t result = 0;
   for (;;) {
     if (!printer_.plugged() || printer_.generation_.load() != generation_) {
       *error = ENODEV;
-      return -1;
+      result = -1;
+      break;
     }
     uint32_t revents = events & POLLOUT;
     if ((events & POLLIN) && printer_.model().hasReply()) revents |= POLLIN;
-    if (revents != 0) return revents;
-    if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) return 0;
+    result = revents;
+    if (revents != 0) break;
+    if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  printer_.record("POLL", events, nullptr, 0, result, result < 0 ? *error : 0, nullptr, 0);
+  return result;
 }
 
 VirtualPrinter::VirtualPrinter(PrinterConfig config)

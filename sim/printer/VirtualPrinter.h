@@ -34,6 +34,18 @@
 //   0x40000000 + N*0x10000 + 0x500E  command write (frame of N bytes)
 //   0x80000000 + N*0x10000 + 0x500F  command read (3-byte request at the
 //                                    start of the buffer; result = reply length)
+// Replies: status (0x00 0x00 0x00) is 12 bytes: word A, word B (little-
+// endian), hopper count (16 bits), card position code (0 none, 1 in, 2 print,
+// 3 magnetic, 4 contact, 5 contactless, 6 flipper, 7 device, 8 from the in
+// sensor, 9 from the out sensor), flags (1 back side up, 2 contacted, 4 head
+// down). Extended status (0x02 0x00 0x00) is 16 bytes: words A and B, ribbon
+// type, head temperature, remaining ribbon count (16 bits, one less per
+// printed side), cards printed (32 bits). Identification (0x50 0x06 0x00)
+// is "VENDOR MODEL", "TAVIK TC-D200" at first.
+// write() takes "CP" print images (decoded and printed; malformed ones set
+// the data fault and are kept as cards/bad-NNNN.prn) and "CC" command frames,
+// whose answers come back on read() as "CC" 0x02 0x00 frames; read() returns
+// 0 at once when there is nothing to send (EAGAIN when non-blocking).
 // Unplugged, OPEN fails with ENODEV and every request on a file opened
 // before fails with ENODEV, also after the printer is plugged in again.
 #pragma once

@@ -72,6 +72,34 @@ TEST_F(VirtualPrinterTest, PrintImageIsDecodedToItsPanelsAndPng) {
   EXPECT_NE(summary.find("size: 10 x 3"), std::string::npos) << summary;
 }
 
+TEST_F(VirtualPrinterTest, FullSizeCardWithFivePanels) {
+  const uint16_t w = 636, h = 1012;
+  std::vector<test::TestPanel> panels;
+  for (uint8_t id : {sim::kPanelY, sim::kPanelM, sim::kPanelC, sim::kPanelK, sim::kPanelO}) {
+    std::vector<uint8_t> s(size_t{w} * h, 0);
+    for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<uint8_t>((i * id) % 251);
+    panels.push_back({id, s});
+  }
+  const auto image = test::encodePrn(0x80, w, h, panels);
+  for (size_t pos = 0; pos < image.size(); pos += 4096) {
+    size_t n = std::min<size_t>(4096, image.size() - pos);
+    ASSERT_EQ(link_.file().write(image.data() + pos, n), static_cast<ssize_t>(n));
+  }
+  ASSERT_TRUE(link_.waitIdle());
+  auto printed = printer_.model().lastPrinted();
+  ASSERT_TRUE(printed.has_value());
+  ASSERT_EQ(printed->image->panels.size(), 5u);
+  for (size_t i = 0; i < panels.size(); ++i) {
+    EXPECT_EQ(printed->image->panels[i].samples, panels[i].samples) << i;
+  }
+  ASSERT_TRUE(printer_.model().waitForCardFiles(1, 30s));
+  for (const char* suffix : {"", "-Y", "-M", "-C", "-K", "-O"}) {
+    cv::Mat png = cv::imread(root_.path("/sim/printer/cards/card-0001-front") + suffix + ".png");
+    EXPECT_EQ(png.cols, w) << suffix;
+    EXPECT_EQ(png.rows, h) << suffix;
+  }
+}
+
 TEST_F(VirtualPrinterTest, SbsPageWaitsForThePrintCommandAndKeepsTheCard) {
   link_.send({0x40, 0x0C, 0x00});
   link_.send({0x40, 0x01, 0x00});
