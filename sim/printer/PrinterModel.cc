@@ -173,7 +173,9 @@ void PrinterModel::advance() {
     locked_ = true;
     relockAt_.reset();
   }
-  if (!stream_.empty() && now - lastData_ > scaled(config_.timings.receiveTimeout)) {
+  // Real time, not printer time: the gap is the host's, whatever the scale.
+  if (!stream_.empty() &&
+      now - lastData_ > std::chrono::milliseconds(config_.timings.receiveTimeout)) {
     std::vector<uint8_t> partial;
     partial.swap(stream_);
     rejectData(partial, "print data stopped arriving");

@@ -108,7 +108,9 @@ struct PrinterTimings {
   int reboot = 3000;
   int sbsCommand = 200;
   int autoRotator = 800;
-  int receiveTimeout = 10000;  // a print image that stops arriving is dropped
+  // Real milliseconds (not scaled): a print image that stops arriving for
+  // this long is dropped with the data fault.
+  int receiveTimeout = 10000;
 };
 
 // Identity and starting state of the printer.

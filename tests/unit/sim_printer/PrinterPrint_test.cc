@@ -168,6 +168,24 @@ TEST_F(VirtualPrinterTest, ImageInPiecesShowsReceivingUntilWhole) {
   EXPECT_NE(a & sim::word_a::kSpoolData, 0u);
 }
 
+TEST(VirtualPrinterReceive, ImageThatStopsArrivingIsDroppedWithDataFault) {
+  test::ScopedSysroot root;
+  sim::PrinterConfig config;
+  config.timings.receiveTimeout = 150;
+  sim::VirtualPrinter printer(config);
+  ASSERT_TRUE(printer.start(root.root()));
+  test::PrinterLink link;
+  ASSERT_EQ(link.open(), 0);
+  const auto image = test::encodePrn(0x80, 10, 3, smallPanels());
+  link.file().write(image.data(), image.size() / 2);
+  EXPECT_NE(link.wordA() & sim::word_a::kReceiving, 0u);
+  EXPECT_TRUE(waitFor([&] { return (link.wordB() & sim::word_b::kDataFault) != 0; }));
+  EXPECT_EQ(link.wordA() & sim::word_a::kReceiving, 0u);
+  EXPECT_TRUE(waitFor([&] { return test::fileExists(root.path("/sim/printer/cards/bad-0001.txt")); }));
+  EXPECT_NE(test::readFile(root.path("/sim/printer/cards/bad-0001.txt")).find("stopped arriving"),
+            std::string::npos);
+}
+
 struct PrintFaultCase {
   const char* setup;
   uint32_t fault;
