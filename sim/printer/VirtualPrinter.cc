@@ -331,7 +331,14 @@ void VirtualPrinter::unplug() {
   record("UNPLUG", 0, nullptr, 0, 0, 0, nullptr, 0);
 }
 
+bool VirtualPrinter::chance() {
+  std::lock_guard<std::mutex> lock(chaosMutex_);
+  if (chaosPercent_ <= 0) return false;
+  return static_cast<int>(chaos_() % 100) < chaosPercent_;
+}
+
 bool VirtualPrinter::takeIoError() {
+  if (chance()) return true;
   int n = ioErrors_.load();
   while (n > 0) {
     if (ioErrors_.compare_exchange_weak(n, n - 1)) return true;
@@ -340,6 +347,7 @@ bool VirtualPrinter::takeIoError() {
 }
 
 bool VirtualPrinter::takeShortReply() {
+  if (chance()) return true;
   int n = shortReplies_.load();
   while (n > 0) {
     if (shortReplies_.compare_exchange_weak(n, n - 1)) return true;
@@ -453,6 +461,12 @@ std::string VirtualPrinter::control(const std::string& line) {
     return applySettings(line.substr(std::min(line.size(), line.find("set") + 3)));
   } else if (cmd == "ioerror" && parseNumber(a, &n) && n >= 0) {
     ioErrors_ = static_cast<int>(n);
+  } else if (cmd == "chaos" && parseNumber(a, &n) && n >= 0) {
+    int64_t percent = 0;
+    if (!parseNumber(b, &percent) || percent < 0 || percent > 100) return "ERR bad percentage";
+    std::lock_guard<std::mutex> lock(chaosMutex_);
+    chaos_.seed(static_cast<uint32_t>(n));
+    chaosPercent_ = static_cast<int>(percent);
   } else if (cmd == "short" && parseNumber(a, &n) && n >= 0) {
     shortReplies_ = static_cast<int>(n);
   } else if (cmd == "delay" && parseNumber(a, &n) && n >= 0) {

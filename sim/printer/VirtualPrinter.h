@@ -55,6 +55,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 
 #include "sim/DeviceServer.h"
@@ -109,6 +110,10 @@ class VirtualPrinter {
   //   ioerror N                      the next N driver requests fail with EIO
   //   short N                        the next N command reads answer 1 byte short
   //   delay MS                       every driver request waits MS real ms
+  //   chaos SEED PERCENT             from now on each driver request fails with
+  //                                  EIO, and each command read answers 1 byte
+  //                                  short, with PERCENT % chance, drawn from a
+  //                                  generator seeded with SEED (0 % turns it off)
   std::string control(const std::string& line);
 
   void plug();
@@ -123,6 +128,7 @@ class VirtualPrinter {
 
   // Fault injection on the driver level, shared by all open files.
   std::string applySettings(const std::string& text);
+  bool chance();  // one draw of the chaos generator
   bool takeIoError();
   bool takeShortReply();
   void applyDelay();
@@ -139,6 +145,9 @@ class VirtualPrinter {
   std::atomic<int> ioErrors_{0};
   std::atomic<int> shortReplies_{0};
   std::atomic<int> delayMs_{0};
+  std::mutex chaosMutex_;
+  std::mt19937 chaos_;        // guarded by chaosMutex_
+  int chaosPercent_ = 0;      // guarded by chaosMutex_
 
   std::mutex transcriptMutex_;
   FILE* transcript_ = nullptr;  // guarded by transcriptMutex_

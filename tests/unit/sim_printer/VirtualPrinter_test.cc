@@ -246,6 +246,26 @@ TEST_F(VirtualPrinterTest, DriverFaultInjection) {
   EXPECT_EQ(link_.ask({0x00, 0x00, 0x00}).size(), 12u);
 }
 
+TEST_F(VirtualPrinterTest, ChaosFromASeedRepeatsItself) {
+  auto run = [&] {
+    std::string pattern;
+    for (int i = 0; i < 40; ++i) {
+      int result = 0;
+      auto s = link_.ask({0x00, 0x00, 0x00}, 32, &result);
+      pattern += result < 0 ? 'E' : s.size() == 11 ? 'S' : '.';
+    }
+    return pattern;
+  };
+  ASSERT_EQ(ctl("chaos 7 30"), "OK");
+  std::string first = run();
+  ASSERT_EQ(ctl("chaos 7 30"), "OK");
+  EXPECT_EQ(run(), first);
+  EXPECT_NE(first.find('E'), std::string::npos) << first;
+  EXPECT_NE(first.find('.'), std::string::npos) << first;
+  ASSERT_EQ(ctl("chaos 7 0"), "OK");
+  EXPECT_EQ(run(), std::string(40, '.'));
+}
+
 // ------------------------------------------------------------ plug and unplug
 
 TEST_F(VirtualPrinterTest, UnplugFailsOpenFilesAndNewOpensUntilPluggedAgain) {
