@@ -39,6 +39,23 @@ TEST(PrinterProgram, ServesTheDeviceAndControlSocketUntilTerminated) {
   EXPECT_NE(link.wordA() & sim::word_a::kCardInside, 0u);
   EXPECT_EQ(sim::controlRequest(ctl, "card").rfind("OK {\"number\":1,", 0), 0u);
 
+  // A person sends a print image from the shell and gets the card back.
+  link.send({0x40, 0x02, 0x00});
+  ASSERT_TRUE(link.waitIdle());
+  std::vector<uint8_t> y(8 * 4, 200);
+  auto image = test::encodePrn(0x80, 8, 4, {{sim::kPanelY, y}});
+  const std::string file = root.root() + "/card.prn";
+  ASSERT_TRUE(test::writeFile(file, std::string(image.begin(), image.end())));
+  FILE* p = ::popen((program + " --root " + root.root() + " --send " + file).c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char line[512] = {};
+  std::string out;
+  while (std::fgets(line, sizeof line, p) != nullptr) out += line;
+  EXPECT_EQ(::pclose(p), 0) << out;
+  EXPECT_EQ(out.rfind("OK {\"card\":2,\"side\":\"front\"", 0), 0u) << out;
+  EXPECT_TRUE(test::waitFor(
+      [&] { return test::fileExists(root.path("/sim/printer/cards/card-0002-front.png")); }));
+
   ASSERT_EQ(::kill(pid, SIGTERM), 0);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
