@@ -29,8 +29,8 @@ constexpr uint8_t kPanelO = 0x10;
 
 // Largest panel the decoder accepts, so that a hostile header cannot make
 // it allocate without bound (the printer's own page is 636 x 1012).
-constexpr uint32_t kMaxPrnWidth = 4096;
-constexpr uint32_t kMaxPrnHeight = 4096;
+constexpr uint32_t kMaxPrnWidth = 2048;
+constexpr uint32_t kMaxPrnHeight = 2048;
 
 struct PrnPanel {
   uint8_t id = 0;

@@ -270,7 +270,8 @@ int64_t PrinterFile::poll(uint32_t events, int32_t timeoutMs, int* error) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   int64_t result = 0;
   for (;;) {
-    if (!printer_.plugged() || printer_.generation_.load() != generation_) {
+    if (!printer_.plugged() || printer_.generation_.load() != generation_ ||
+        printer_.stopping_.load()) {
       *error = ENODEV;
       result = -1;
       break;
@@ -293,6 +294,7 @@ VirtualPrinter::VirtualPrinter(PrinterConfig config)
 VirtualPrinter::~VirtualPrinter() { stop(); }
 
 bool VirtualPrinter::start(const std::string& hostRoot) {
+  stopping_ = false;
   std::error_code ec;
   std::filesystem::create_directories(hostRoot + "/dev", ec);
   std::filesystem::create_directories(hostRoot + "/sim/printer/cards", ec);
@@ -311,6 +313,7 @@ bool VirtualPrinter::start(const std::string& hostRoot) {
 }
 
 void VirtualPrinter::stop() {
+  stopping_ = true;  // ends polls that wait without limit
   if (controlServer_) controlServer_->stop();
   if (deviceServer_) deviceServer_->stop();
   controlServer_.reset();
@@ -395,7 +398,7 @@ std::string VirtualPrinter::control(const std::string& line) {
     m.setHopper(static_cast<int>(n));
   } else if (cmd == "load") {
     CardRecord card;
-    std::istringstream rest(line.substr(std::min(line.size(), cmd.size() + 1)));
+    std::istringstream rest(line.substr(line.find(cmd) + cmd.size()));
     std::string item;
     while (rest >> item) {
       size_t eq = item.find('=');
@@ -458,7 +461,7 @@ std::string VirtualPrinter::control(const std::string& line) {
     if (!(scale > 0)) return "ERR bad time scale";
     m.setTimeScale(scale);
   } else if (cmd == "set") {
-    return applySettings(line.substr(std::min(line.size(), line.find("set") + 3)));
+    return applySettings(line.substr(line.find(cmd) + cmd.size()));
   } else if (cmd == "ioerror" && parseNumber(a, &n) && n >= 0) {
     ioErrors_ = static_cast<int>(n);
   } else if (cmd == "chaos" && parseNumber(a, &n) && n >= 0) {

@@ -141,6 +141,7 @@ class VirtualPrinter {
   std::unique_ptr<ControlServer> controlServer_;
   std::string recordDir_;
   std::atomic<bool> plugged_{true};
+  std::atomic<bool> stopping_{false};
   std::atomic<uint32_t> generation_{1};  // bumped at unplug
   std::atomic<int> ioErrors_{0};
   std::atomic<int> shortReplies_{0};

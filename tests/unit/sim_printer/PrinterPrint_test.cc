@@ -3,7 +3,11 @@
 // raw data path.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
+#include <atomic>
 #include <opencv2/imgcodecs.hpp>
+#include <thread>
 
 #include "tests/unit/sim_printer/PrinterLink.h"
 
@@ -229,6 +233,24 @@ TEST_F(VirtualPrinterTest, CommandFramesOnTheDataPathAnswerOnRead) {
   // Nothing more to say: the read returns at once with 0 bytes.
   EXPECT_EQ(link_.file().read(reply, sizeof reply), 0);
   EXPECT_NE(printer_.model().stateJson().find("\"beeps\":1"), std::string::npos);
+}
+
+TEST_F(VirtualPrinterTest, PollWaitsForPrinterRepliesAndEndsWhenTheSimulatorStops) {
+  EXPECT_EQ(link_.file().poll(POLLIN, 20), 0);
+  const uint8_t status[] = {'C', 'C', 0, 0, 11, 0, 0, 0, 0x02, 0x00, 0x00};
+  link_.file().write(status, sizeof status);
+  EXPECT_EQ(link_.file().poll(POLLIN, 1000), POLLIN);
+  uint8_t reply[64];
+  EXPECT_EQ(link_.file().read(reply, sizeof reply), 24);
+
+  test::PrinterLink waiter;
+  ASSERT_EQ(waiter.open(), 0);
+  std::atomic<int> result{99};
+  std::thread t([&] { result = waiter.file().poll(POLLIN, -1); });
+  std::this_thread::sleep_for(50ms);
+  printer_.stop();  // must not hang on the waiting poll
+  t.join();
+  EXPECT_EQ(result.load(), -1);
 }
 
 }  // namespace
