@@ -1,5 +1,6 @@
 #include "sim/printer/CardWriter.h"
 
+#include <cstdio>
 #include <fstream>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -59,7 +60,8 @@ bool writeCardFiles(const std::string& dir, const std::string& baseName, const P
   return ok && static_cast<bool>(text);
 }
 
-CardWriter::CardWriter(std::string dir) : dir_(std::move(dir)) {
+CardWriter::CardWriter(std::string dir, bool announce)
+    : dir_(std::move(dir)), announce_(announce) {
   thread_ = std::thread([this] { run(); });
 }
 
@@ -104,7 +106,12 @@ void CardWriter::run() {
     jobs_.pop_front();
     lock.unlock();
     if (job.image) {
-      writeCardFiles(dir_, job.name, *job.image, job.summary);
+      bool ok = writeCardFiles(dir_, job.name, *job.image, job.summary);
+      if (announce_) {
+        std::printf("%s %s/%s.png\n", ok ? "printed" : "could not write", dir_.c_str(),
+                    job.name.c_str());
+        std::fflush(stdout);
+      }
     } else {
       std::ofstream out(dir_ + "/" + job.name, std::ios::binary);
       out.write(reinterpret_cast<const char*>(job.bytes.data()),

@@ -32,7 +32,8 @@ std::vector<uint8_t> compositePreview(const PrnImage& image);
 
 class CardWriter {
  public:
-  explicit CardWriter(std::string dir);
+  // With `announce`, prints one line on stdout per printed side written.
+  CardWriter(std::string dir, bool announce);
   ~CardWriter();  // writes what is queued, then ends the thread
   CardWriter(const CardWriter&) = delete;
   CardWriter& operator=(const CardWriter&) = delete;
@@ -54,6 +55,7 @@ class CardWriter {
   void run();
 
   std::string dir_;
+  const bool announce_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable done_;

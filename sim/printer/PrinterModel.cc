@@ -78,7 +78,7 @@ void PrinterModel::setRecordDir(const std::string& hostDir) {
     if (!hostDir.empty()) {
       std::error_code ec;
       std::filesystem::create_directories(hostDir + "/cards", ec);
-      writer_ = std::make_unique<CardWriter>(hostDir + "/cards");
+      writer_ = std::make_unique<CardWriter>(hostDir + "/cards", config_.announceCards);
     }
   }
 }

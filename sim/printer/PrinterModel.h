@@ -127,6 +127,7 @@ struct PrinterConfig {
   std::string serial = "TD2A0012345";
   std::string headSerial = "HD7731550";
   PrinterTimings timings;
+  bool announceCards = false;  // print one line on stdout per card file written
 };
 
 enum class CardPosition { kNone, kIn, kPrint, kMagnetic, kContact, kContactless, kFlipper,

@@ -86,6 +86,7 @@ int sendFile(const std::string& root, const std::string& file) {
 
 int main(int argc, char** argv) {
   tavik::sim::PrinterConfig config;
+  config.announceCards = true;
   std::string root = tavik::platform::sysroot();
   bool unplugged = false;
   std::string sendPath;
