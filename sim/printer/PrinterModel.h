@@ -9,6 +9,37 @@
 // request first completes the actions whose time has passed, so a status
 // query always sees the state of "now".
 //
+// How the printer behaves (word A activity bit / word B fault bit):
+// - Card in 0x40 0x01 (A0 / B0: hopper empty, a card inside, cover open or
+//   printer locked). Out 0x40 0x02 (A1 / B2), out to the back 0x40 0x03
+//   (A1 / B22). Moves 0x40 0x05..0x0A to print, magnetic, contact,
+//   contactless, flipper, device (A2, A7, A5, A6, A3, A4 / B1, B3, B4, B5,
+//   B6, B7); from the in / out sensor 0x40 0x14 / 0x15 (A2 / B5, B4).
+//   Rotations 0x40 0x1C, 0x1A (to top), 0x1B (to bottom) turn the card over
+//   (A3 + A16/A17 / B6, plus B12/B13 for the directed ones). Contact
+//   0x40 0x12 only at the contact station (A11 / B11); dis-contact 0x40 0x13
+//   (A10). Every movement fails without a card or with the cover open.
+// - Magnetic read 0x40 0x30 / write 0x40 0x40 move the card to the encoder
+//   first (A7, then A13 / B3 without a card). Reading a blank track sets
+//   that track's read fault (B25..B27) only. Writing in character mode
+//   checks the data: track 1 0x20-0x5F up to 79, tracks 2 and 3 0x30-0x3F
+//   up to 40 and 107 characters, else B15 and nothing is written; bit mode
+//   (0x80) writes any bytes.
+// - Password 0x50 0x05 and 0x50 0x17: first field the current password,
+//   second the new one; a wrong current one sets B24 and changes nothing.
+//   Lock 0x50 0x19, unlock 0x50 0x18, timed unlock 0x50 0x1A change B28
+//   only for the right digest. A locked printer takes no card in.
+// - Print images: without SBS the printer feeds a card (or uses the one
+//   inside), moves it to print, turns it for a back-side image, aligns the
+//   ribbon (B20 when empty), prints (one ribbon count less per side) and
+//   ejects; A12 shows for the whole job, failures add B14. In SBS mode the
+//   page waits for 0x40 0x0B and prints on the card inside, on the side
+//   that faces the head, with A26 set, and keeps the card. A25 stays set
+//   while an image is held (until the next image starts arriving).
+// - Cleaning 0x40 0x1E runs only with the cover open and the hopper empty
+//   (A31 while it runs); reboot 0x40 0xF1 shows A29 and forgets buffers,
+//   modes and faults; clear status 0x40 0xF0 clears word B except B28.
+//
 // Thread safety: every public method takes mutex_; none blocks on the
 // clock. Card files are written by the CardWriter outside the lock.
 #pragma once
