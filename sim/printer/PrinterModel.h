@@ -153,7 +153,7 @@ struct PrinterConfig {
   std::string vendor = "TAVIK";    // 0x50 0x06: identification "TAVIK TC-D200"
   std::string modelName = "TC-D200";
   std::string deviceId =
-      "MFG:Tavik;MDL:TC-D200;CMD:CP,CC;CLS:PRINTER;DES:Tavik TC-D200 Dual-Side Card Printer;";
+      "MFG:TAVIK;MDL:TC-D200;CMD:CP,CC;CLS:PRINTER;DES:TAVIK TC-D200 Dual-Side Card Printer;";
   std::string version = "TC-D200 V1.04.12";
   std::string serial = "TD2A0012345";
   std::string headSerial = "HD7731550";

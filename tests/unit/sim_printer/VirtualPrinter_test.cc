@@ -26,7 +26,7 @@ TEST_F(VirtualPrinterTest, DeviceIdCarriesBigEndianLengthThatCountsItself) {
   size_t length = static_cast<size_t>(buffer[0] << 8 | buffer[1]);
   EXPECT_EQ(length, static_cast<size_t>(r));
   std::string id(buffer.begin() + 2, buffer.begin() + r);
-  EXPECT_EQ(id.rfind("MFG:Tavik;MDL:TC-D200;CMD:", 0), 0u) << id;
+  EXPECT_EQ(id.rfind("MFG:TAVIK;MDL:TC-D200;CMD:", 0), 0u) << id;
   EXPECT_EQ(id.back(), ';');
 }
 
