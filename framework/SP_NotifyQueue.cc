@@ -55,8 +55,8 @@ SP_NotifyQueue::~SP_NotifyQueue() {
 
 int SP_NotifyQueue::push(void* item) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (limit_ > 0 && count_ >= limit_) return -1;
   if (count_ == arraySize_) {
-    if (limit_ > 0) return -1;
     int grown = arraySize_ * 2;
     void** fresh = static_cast<void**>(std::calloc(static_cast<size_t>(grown), sizeof(void*)));
     if (fresh == nullptr) return -1;
