@@ -12,7 +12,10 @@
 #include <mutex>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "framework/SP_Log.h"
+#include "tests/support/TestSupport.h"
 
 namespace fwtest {
 namespace {
@@ -146,3 +149,18 @@ int openDescriptorCount() { return countEntries("/proc/self/fd"); }
 int threadCount() { return countEntries("/proc/self/task"); }
 
 }  // namespace fwtest
+
+namespace {
+
+// Pool and server threads are detached: let the last ones finish before the
+// process exits, so leak checkers see their per-thread state released.
+class ThreadDrain : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    tavik::test::waitFor([] { return fwtest::threadCount() <= 1; }, std::chrono::seconds(20));
+  }
+};
+
+const ::testing::Environment* const gThreadDrain = ::testing::AddGlobalTestEnvironment(new ThreadDrain());
+
+}  // namespace
