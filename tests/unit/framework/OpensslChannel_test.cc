@@ -87,6 +87,8 @@ struct VersionCase {
   const char* name;
 };
 
+void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
+
 class TlsVersionTest : public ::testing::TestWithParam<VersionCase> {};
 
 TEST_P(TlsVersionTest, HandshakeEchoAndLogLines) {
@@ -121,7 +123,7 @@ TEST(TlsTest, ClientWithOnlyCertificateSuitesFailsWithoutOutput) {
   TlsClient client(ts.port(), TLS1_2_VERSION, "AES128-SHA:ECDHE-RSA-AES128-GCM-SHA256");
   EXPECT_FALSE(client.handshake());
   ASSERT_TRUE(ts.recorder().waitCount("close", 1));
-  EXPECT_EQ((std::vector<std::string>{"start", "id:1024.0", "peer:127.0.0.1", "close"}), ts.recorder().events());
+  EXPECT_EQ((std::vector<std::string>{"created", "start", "id:1024.0", "peer:127.0.0.1", "close"}), ts.recorder().events());
   EXPECT_TRUE(logs.waitFor("SSL_accept fail, "));
   EXPECT_EQ(LOG_EMERG, logs.priorityOf("SSL_accept fail, "));
   EXPECT_FALSE(logs.contains("SSL connection using"));

@@ -77,7 +77,10 @@ class TestHandler : public SP_Handler {
 
 }  // namespace
 
-SP_Handler* TestFactory::newHandler() { return new TestHandler(recorder_, behaviour_); }
+SP_Handler* TestFactory::newHandler() {
+  recorder_->add("created");
+  return new TestHandler(recorder_, behaviour_);
+}
 
 TestServer::TestServer(Behaviour behaviour, const std::function<void(SP_Server*)>& configure)
     : recorder_(std::make_shared<Recorder>()),
