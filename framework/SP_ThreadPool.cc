@@ -114,9 +114,12 @@ void* SP_ThreadPool::wrapperFunc(void* arg) {
     }
     if (function != nullptr) function(argument);
     if (pool->stopFlag_ != 0) break;
-    std::unique_lock<std::mutex> recordLock(record->mutex);
+    // Parked first, then waiting under the record's own mutex: the work is
+    // a field tested under that mutex, so a hand-over in between is never
+    // missed, and the pool mutex is always taken before a record's.
     if (pool->parkThread(record) != 0) break;
     inIdleList = true;
+    std::unique_lock<std::mutex> recordLock(record->mutex);
     while (record->function == nullptr && pool->stopFlag_ == 0) record->cond.wait(recordLock);
     if (record->function == nullptr) break;  // the pool is stopping
     inIdleList = false;                      // assign took it off the stack

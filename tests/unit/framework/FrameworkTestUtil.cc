@@ -148,6 +148,16 @@ int openDescriptorCount() { return countEntries("/proc/self/fd"); }
 
 int threadCount() { return countEntries("/proc/self/task"); }
 
+namespace {
+// Threads before any test ran (a sanitizer runtime may add its own).
+const int gInitialThreads = threadCount();
+}  // namespace
+
+int quietThreadCount() {
+  tavik::test::waitFor([] { return threadCount() <= gInitialThreads; }, std::chrono::seconds(10));
+  return threadCount();
+}
+
 }  // namespace fwtest
 
 namespace {
@@ -157,7 +167,7 @@ namespace {
 class ThreadDrain : public ::testing::Environment {
  public:
   void TearDown() override {
-    tavik::test::waitFor([] { return fwtest::threadCount() <= 1; }, std::chrono::seconds(20));
+    fwtest::quietThreadCount();
   }
 };
 

@@ -38,5 +38,7 @@ std::string readToEnd(int fd, bool* closed, std::chrono::milliseconds limit = st
 // Open descriptors and threads of this process.
 int openDescriptorCount();
 int threadCount();
+// The thread count once the framework threads of earlier tests have ended.
+int quietThreadCount();
 
 }  // namespace fwtest
