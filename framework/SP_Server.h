@@ -45,6 +45,8 @@ class SP_Server {
   // (negative: no limit).
   bool waitStopped(int timeoutMs = -1);
   // requestStop() + waitStopped(): ends the server from another thread.
+  // Never call it (or waitStopped) from a handler: the loop would wait for
+  // the very thread that waits for it.
   void shutdown();
 
   // The port being listened on, 0 while not listening.
