@@ -1,8 +1,12 @@
 #include "framework/SP_BlockingQueue.h"
 
 void SP_BlockingQueue::enqueue(void* item) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  queue_.enqueue(item);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.enqueue(item);
+  }
+  // Signalled after the unlock, so the woken taker does not block on the
+  // mutex straight away; it re-tests the queue under the mutex anyway.
   cond_.notify_one();
 }
 

@@ -72,9 +72,13 @@ int SP_ThreadPool::assign(Function function, void* argument) {
   }
   ThreadRecord* record = idleList_[--idleCount_];
   idleList_[idleCount_] = nullptr;
-  std::lock_guard<std::mutex> recordLock(record->mutex);
-  record->function = function;
-  record->argument = argument;
+  {
+    std::lock_guard<std::mutex> recordLock(record->mutex);
+    record->function = function;
+    record->argument = argument;
+  }
+  // The parked thread tests `function` under the record's mutex, so the
+  // signal may follow the unlock (records live as long as the pool).
   record->cond.notify_one();
   return 0;
 }
