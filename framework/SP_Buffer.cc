@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 
 SP_Buffer::SP_Buffer() : buffer_(evbuffer_new()) {}
@@ -24,9 +25,12 @@ int SP_Buffer::append(const void* data, int length) {
 
 int SP_Buffer::append(const SP_Buffer* other) {
   if (other == nullptr || other->size() == 0) return 0;
-  // evbuffer_add_buffer_reference would share storage; copy instead.
-  const void* data = other->rawBytes();
-  return evbuffer_add(buffer_, data, evbuffer_get_length(other->buffer_));
+  if (other == this) {
+    // The source would move while the buffer grows: copy it out first.
+    std::string copy(static_cast<const char*>(rawBytes()), static_cast<size_t>(size()));
+    return evbuffer_add(buffer_, copy.data(), copy.size());
+  }
+  return evbuffer_add(buffer_, other->rawBytes(), evbuffer_get_length(other->buffer_));
 }
 
 int SP_Buffer::appendFormat(const char* format, ...) {

@@ -124,6 +124,8 @@ TEST(BufferTest, AppendForms) {
   copy.append(&buffer);
   EXPECT_EQ(content(buffer), content(copy));
   EXPECT_EQ(13, buffer.size());
+  copy.append(&copy);
+  EXPECT_EQ(content(buffer) + content(buffer), content(copy));
 }
 
 TEST(BufferTest, BytesOnNewBufferIsEmptyString) {
