@@ -54,6 +54,8 @@ class FirmwareProcess {
   // Returns its exit status, or -1 when it had to be killed or never ran.
   int stopServer();
   bool serverAlive();
+  // TavikServer's process id (-1 when not running).
+  pid_t serverPid() const { return server_; }
 
   const std::string& root() const { return root_; }
   std::string path(const std::string& modulePath) const { return root_ + modulePath; }
