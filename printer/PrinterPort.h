@@ -153,6 +153,9 @@ class PrinterPort {
     char printerId[kPrinterIdSize] = {};
   };
 
+  // open(), or with `onlyIfClosed` the open of ensureOpen(): the check and
+  // the open happen under one hold of the I/O lock.
+  int openPort(bool onlyIfClosed);
   // Both expect the I/O lock held.
   int openLocked(Identity* identity);
   int closeLocked();
