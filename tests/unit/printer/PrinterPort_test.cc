@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 #include <thread>
 
@@ -74,6 +76,7 @@ struct ListCase {
   int openResult;
   int product;
 };
+void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
 
 class DeviceListTest : public ::testing::TestWithParam<ListCase> {};
 
@@ -116,6 +119,7 @@ struct CacheCase {
   int length;
   int (FakePrinter::*reads)() const;
 };
+void PrintTo(const CacheCase& c, std::ostream* os) { *os << c.name; }
 
 class StatusCacheTest : public PortTest, public ::testing::WithParamInterface<CacheCase> {};
 
@@ -226,6 +230,7 @@ struct RetryCase {
   int attempts;        // attempts the port makes
   bool ok;             // the call succeeds
 };
+void PrintTo(const RetryCase& c, std::ostream* os) { *os << c.name; }
 
 class CommandWriteRetry : public PortTest, public ::testing::WithParamInterface<RetryCase> {};
 
@@ -305,6 +310,7 @@ struct BadArgsCase {
   bool nullBuffer;
   size_t bufferSize;
 };
+void PrintTo(const BadArgsCase& c, std::ostream* os) { *os << c.name; }
 
 class CommandReadArguments : public PortTest, public ::testing::WithParamInterface<BadArgsCase> {};
 
