@@ -108,7 +108,8 @@ class PrinterApi {
  public:
   // Borrows the port, which outlives every PrinterApi.
   explicit PrinterApi(PrinterPort& port);
-  ~PrinterApi() = default;
+  // Drops a smart-card connection the client left open.
+  ~PrinterApi();
   PrinterApi(const PrinterApi&) = delete;
   PrinterApi& operator=(const PrinterApi&) = delete;
 
@@ -249,7 +250,8 @@ class PrinterApi {
   // Unlocks for `seconds` (clamped to 0..3600).
   ResultCode unlockPrinter3(const char16_t* password, int seconds);
 
-  // ---- smart-card encoders (defined with the PC/SC bridge in smartcard/) ----
+  // ---- smart-card encoders (defined with the PC/SC bridge in smartcard/,
+  // except releaseCard, which the destructor needs) ----
   ResultCode icPowerOn(int selector, uint8_t* atr, int* atrLength);
   ResultCode rfPowerOn(int selector, uint8_t* atr, int* atrLength);
   ResultCode icTransmit(int selector, const uint8_t* apdu, int apduLength, uint8_t* response,
