@@ -149,6 +149,26 @@ INSTANTIATE_TEST_SUITE_P(
                       CacheCase{"Extended", kExtReq, 16, &FakePrinter::extendedReads}),
     [](const auto& info) { return info.param.name; });
 
+TEST_F(PortTest, ManyPollersShareOneAnswer) {
+  // The clock stands still: every poll after the first is within 50 ms.
+  std::vector<std::thread> pollers;
+  std::atomic<int> good{0};
+  for (int t = 0; t < 8; ++t) {
+    pollers.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        uint8_t buf[32];
+        if (port.commandRead(i % 2 ? kStatusReq : kExtReq, 3, buf, sizeof buf) == (i % 2 ? 12 : 16)) {
+          ++good;
+        }
+      }
+    });
+  }
+  for (auto& p : pollers) p.join();
+  EXPECT_EQ(good.load(), 1600);
+  EXPECT_EQ(printer().statusReads(), 1);
+  EXPECT_EQ(printer().extendedReads(), 1);
+}
+
 TEST_F(PortTest, TheTwoStatusCachesAreSeparate) {
   uint8_t buf[32];
   ASSERT_EQ(port.commandRead(kStatusReq, 3, buf, sizeof buf), 12);
