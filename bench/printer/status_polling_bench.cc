@@ -130,5 +130,3 @@ void BM_StatusPolling(benchmark::State& state) {
 BENCHMARK(BM_StatusPolling)->Threads(1)->Threads(8)->Threads(32)->UseRealTime()->MinTime(3.0);
 
 }  // namespace
-
-BENCHMARK_MAIN();
