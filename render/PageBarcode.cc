@@ -3,6 +3,7 @@
 #include "render/PageDraw.h"
 #include "render/PrintPage.h"
 #include "render/RenderGuard.h"
+#include "render/Shapes.h"
 
 #include <opencv2/imgproc.hpp>
 #include <strings.h>
@@ -47,8 +48,6 @@ constexpr int kOption3 = 928;
 // The symbol table holds at most this many rows and modules a row.
 constexpr int kMaxRows = sizeof(zint_symbol::encoded_data) / sizeof(zint_symbol::encoded_data[0]);
 constexpr int kMaxColumns = sizeof(zint_symbol::encoded_data[0]) * 8;
-// Every shape must stay well inside the drawing library's coordinates.
-constexpr int64_t kCoordinateLimit = int64_t{1} << 30;
 
 const Symbology* findSymbology(std::string_view name) {
   for (const Symbology& s : kSymbologies) {
@@ -116,9 +115,7 @@ int drawBarcode(PrintPage* page, int panel, int sx, int sy, int ex, int ey, int 
   if (align == kAlignCenter) x0 = sx + (int64_t{ex} - sx - W) / 2;
   const int64_t y0 = sy + (int64_t{ey} - sy) / 2 - H / 2;
   const int64_t reach = std::max<int64_t>(W, std::abs(H)) + 8 * m;
-  if (std::abs(x0) + reach > kCoordinateLimit || std::abs(y0) + reach > kCoordinateLimit) {
-    return 0;
-  }
+  if (!withinFillReach({x0 - reach, x0 + reach, y0 - reach, y0 + reach})) return 0;
 
   const cv::Scalar ink(b, g, r);
   switch (sym->kind) {
@@ -126,8 +123,7 @@ int drawBarcode(PrintPage* page, int panel, int sx, int sy, int ex, int ey, int 
       for (int i = 0; i < rows; ++i) {
         for (int j = 0; j < columns; ++j) {
           if (!dark(symbol, i, j)) continue;
-          cv::rectangle(*target, at(x0 + j * m, y0), at(x0 + j * m + m, y0 + H), ink, cv::FILLED,
-                        cv::LINE_8, 0);
+          drawBox(*target, x0 + j * m, y0, x0 + j * m + m, y0 + H, ink, cv::FILLED);
         }
       }
       break;
@@ -136,8 +132,8 @@ int drawBarcode(PrintPage* page, int panel, int sx, int sy, int ex, int ey, int 
       for (int i = 0; i < rows; ++i) {
         for (int j = 0; j < columns; ++j) {
           if (!dark(symbol, i, j)) continue;
-          cv::rectangle(*target, at(x0 + j * m, y0 + i * rh), at(x0 + j * m + m, y0 + i * rh + rh),
-                        ink, cv::FILLED, cv::LINE_8, 0);
+          drawBox(*target, x0 + j * m, y0 + i * rh, x0 + j * m + m, y0 + i * rh + rh, ink,
+                  cv::FILLED);
         }
       }
       break;

@@ -4,6 +4,7 @@
 #include "platform/Paths.h"
 #include "render/PrintPage.h"
 #include "render/RenderGuard.h"
+#include "render/Shapes.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -98,8 +99,7 @@ int drawImage(PrintPage* page, int panel, int sx, int sy, int ex, int ey, int r,
     cv::cvtColor(source, grey, cv::COLOR_BGR2GRAY);
     source = grey;
   }
-  cv::rectangle(*target, cv::Point(sx, sy), cv::Point(ex, ey), inkOf(r, g, b), cv::FILLED,
-                cv::LINE_8, 0);
+  drawBox(*target, sx, sy, ex, ey, inkOf(r, g, b), cv::FILLED);
   // Same size and type: the resize writes straight into the page, no copy.
   cv::Mat window = (*target)(dstRect);
   cv::resize(source, window, dstRect.size(), 0, 0, cv::INTER_LINEAR);
@@ -125,8 +125,7 @@ int PageDrawRectangle(PrintPage* page, int panel, int sx, int sy, int ex, int ey
     cv::Mat* target = PageGetPanel(page, panel);
     if (target == nullptr) return 0;
     if (filled != 1 && thickness > kMaxThickness) return 0;
-    cv::rectangle(*target, cv::Point(sx, sy), cv::Point(ex, ey), inkOf(r, g, b),
-                  filled == 1 ? cv::FILLED : thickness, cv::LINE_8, 0);
+    drawBox(*target, sx, sy, ex, ey, inkOf(r, g, b), filled == 1 ? cv::FILLED : thickness);
     return 1;
   });
 }
@@ -142,7 +141,9 @@ int PageDrawCircle(PrintPage* page, int panel, int sx, int sy, int ex, int ey, i
     const int64_t ax = (int64_t{ex} - sx) / 2;
     const int64_t ay = (int64_t{ey} - sy) / 2;
     // Negative semi-axes: the box's end lies left of or above its start.
-    if (ax < 0 || ay < 0 || ax > INT32_MAX || ay > INT32_MAX) return 0;
+    if (ax < 0 || ay < 0) return 0;
+    const bool fill = filled == 1 || thickness < 0;
+    if (fill && !withinFillReach({cx - ax, cx + ax, cy - ay, cy + ay})) return 0;
     cv::ellipse(*target, cv::Point(static_cast<int>(cx), static_cast<int>(cy)),
                 cv::Size(static_cast<int>(ax), static_cast<int>(ay)), 0, 0, 360, inkOf(r, g, b),
                 filled == 1 ? cv::FILLED : thickness, cv::LINE_8, 0);
