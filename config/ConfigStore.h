@@ -3,9 +3,13 @@
 // user file; the loaded copies are written once by load() before any
 // service runs and read without the lock afterwards.
 //
-// File operations return 0 or -1. A missing file is created with its
-// defaults; a file shorter than its record reads as -1; a longer one is
-// read up to the record's size.
+// File operations return 0 or -1 and hold the lock for their whole file
+// access. A missing file is created with its defaults (the record holds
+// them even when that write fails); a file
+// shorter than its record reads as -1; a longer one is read up to the
+// record's size; a file that exists but cannot be read reads as -1 and is
+// left as it is. Every write replaces the file whole (new file, flush,
+// rename), so a power cut leaves the old or the new record, never a part.
 #pragma once
 
 #include <mutex>

@@ -27,10 +27,15 @@ class ShellMapping : public ::testing::TestWithParam<MapCase> {};
 TEST_P(ShellMapping, MapsPlatformProgramsAndPaths) {
   test::ScopedSysroot root;
   std::string expected = GetParam().expected;
-  for (size_t at; (at = expected.find('R')) != std::string::npos;) {
+  for (size_t at = 0; (at = expected.find('R', at)) != std::string::npos;
+       at += root.root().size()) {
     expected.replace(at, 1, root.root());
   }
   EXPECT_EQ(mapCommand(GetParam().command), expected);
+}
+
+std::string caseName(const ::testing::TestParamInfo<MapCase>& info) {
+  return "Command" + std::to_string(info.index);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -48,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
         MapCase{"/bin/cat /proc/bus/usb/devices 2>/dev/null",
                 "/bin/cat R/proc/bus/usb/devices 2>R/dev/null"},
         MapCase{"echo x >/etc/network/interfaces; ifup eth0",
-                "echo x >R/etc/network/interfaces; R/sbin/ifup eth0"}));
+                "echo x >R/etc/network/interfaces; R/sbin/ifup eth0"}),
+    caseName);
 
 TEST(Shell, FactoryResetUnderSysrootNeverTouchesHost) {
   test::ScopedSysroot root;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 namespace tavik {
@@ -28,7 +29,12 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{0x800001D4, "Error on communication with contactless smart card"},
                       TextCase{0x800001D5, "Timeout on communication with contactless smart card"},
                       TextCase{0x80000200, "Invalid name"},
-                      TextCase{0x80000352, "Printer in not ready to clean"}));
+                      TextCase{0x80000352, "Printer in not ready to clean"}),
+    [](const ::testing::TestParamInfo<TextCase>& info) {
+      char name[16];
+      std::snprintf(name, sizeof name, "Code%08X", info.param.code);
+      return std::string(name);
+    });
 
 TEST(ResultText, UnknownCodeFallsBackToPcscText) {
   // 0x80100069 is the PC/SC status "card removed": not in our table.
