@@ -43,8 +43,6 @@ constexpr Symbology kSymbologies[] = {
     {"MAXICODE", BARCODE_MAXICODE, 2, Kind::kMaxiCode, 1},
 };
 
-// zint's own default for option_3.
-constexpr int kOption3 = 928;
 // The symbol table holds at most this many rows and modules a row.
 constexpr int kMaxRows = sizeof(zint_symbol::encoded_data) / sizeof(zint_symbol::encoded_data[0]);
 constexpr int kMaxColumns = sizeof(zint_symbol::encoded_data[0]) * 8;
@@ -98,7 +96,9 @@ int drawBarcode(PrintPage* page, int panel, int sx, int sy, int ex, int ey, int 
   symbol->symbology = sym->zintSymbology;
   symbol->option_1 = opt1;
   symbol->option_2 = opt2;
-  symbol->option_3 = kOption3;
+  // option_3 keeps the library's own default. Older zint releases took 928
+  // there; this one reads option_3 as the PDF417 row count and refuses 928,
+  // which would make PDF417 and MicroPDF417 impossible to draw.
   symbol->input_mode = DATA_MODE;
   const int rc = ZBarcode_Encode(symbol, reinterpret_cast<const unsigned char*>(text.data()),
                                  static_cast<int>(text.size()));
