@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace tavik {
 
@@ -117,19 +118,58 @@ void ditherDiffusion(uint8_t* p, int w, int h, uint8_t* copy) {
   const size_t n = static_cast<size_t>(w) * h;
   std::memcpy(copy, p, n);
   std::memset(p, 0, n);
-  int z = 1;
+  if (w < 5 || h < 3) return;
+  // The twelve neighbours weigh 1 2 4 2 1 two rows up, twice that one row
+  // up, and 4 8 just left. Every output is 0 or 255, so a neighbour's error
+  // is simply input - output. The rows above are folded into one row and
+  // filtered ahead; only the left neighbours need the pass in order.
+  std::vector<int32_t> err(3 * static_cast<size_t>(w));
+  std::vector<int32_t> folded(w);
+  std::vector<int32_t> ahead(w);
+  int32_t* rows[3] = {err.data(), err.data() + w, err.data() + 2 * w};
+  bool quiet[3] = {true, true, true};  // a row's errors are all zero
+  for (int y = 0; y < 2; ++y) {
+    const uint8_t* in = copy + static_cast<size_t>(y) * w;
+    for (int x = 0; x < w; ++x) rows[y][x] = in[x];
+    quiet[y] = std::all_of(in, in + w, [](uint8_t v) { return v == 0; });
+  }
+  // z runs 11, 9, 3, 1 ((z * 123) mod 16 from 1), sample after sample.
+  static constexpr int kNoise[4] = {11, 9, 3, 1};
+  size_t step = 0;
+  const size_t perRow = static_cast<size_t>(w - 4);
   for (int y = 2; y < h; ++y) {
-    for (int x = 2; x < w - 2; ++x) {
-      int s = 0;
-      for (const auto& d : _diffusion_dither) {
-        const size_t at = static_cast<size_t>(y + d[1]) * w + (x + d[0]);
-        const int e = copy[at] - (p[at] == 255 ? 255 : 0);
-        s += d[2] * e;
-      }
-      z = (z * 123) % 16;
-      const size_t here = static_cast<size_t>(y) * w + x;
-      p[here] = copy[here] + s / 10 + z > 250 ? 255 : 0;
+    const uint8_t* in = copy + static_cast<size_t>(y) * w;
+    uint8_t* out = p + static_cast<size_t>(y) * w;
+    int32_t* up2 = rows[(y - 2) % 3];
+    int32_t* up1 = rows[(y - 1) % 3];
+    int32_t* here = rows[y % 3];
+    const bool blankInput = std::all_of(in, in + w, [](uint8_t v) { return v == 0; });
+    if (blankInput && quiet[(y - 2) % 3] && quiet[(y - 1) % 3]) {
+      // Nothing here and no error above: v + 0 + z never passes 250.
+      std::fill(here, here + w, 0);
+      quiet[y % 3] = true;
+      step += perRow;
+      continue;
     }
+    for (int x = 0; x < w; ++x) folded[x] = up2[x] + 2 * up1[x];
+    for (int x = 2; x < w - 2; ++x) {
+      ahead[x] = folded[x - 2] + 2 * folded[x - 1] + 4 * folded[x] + 2 * folded[x + 1] +
+                 folded[x + 2];
+    }
+    here[0] = in[0];
+    here[1] = in[1];
+    bool allZero = in[0] == 0 && in[1] == 0;
+    for (int x = 2; x < w - 2; ++x) {
+      const int s = ahead[x] + 4 * here[x - 2] + 8 * here[x - 1];
+      const int z = kNoise[step++ & 3];
+      const bool ink = in[x] + s / 10 + z > 250;
+      out[x] = ink ? 255 : 0;
+      here[x] = in[x] - (ink ? 255 : 0);
+      allZero = allZero && here[x] == 0;
+    }
+    here[w - 2] = in[w - 2];
+    here[w - 1] = in[w - 1];
+    quiet[y % 3] = allZero && in[w - 2] == 0 && in[w - 1] == 0;
   }
 }
 
@@ -206,16 +246,45 @@ HeatCoefficients heatCoefficients(int index, int ribbon, uint32_t erase) {
 }
 
 void compensateHeat(uint8_t* p, int w, int h, const HeatCoefficients& c) {
+  if (w < 3 || h < 3) return;
   const auto& sq = squares().sq;
+  auto row = [&](int y) { return p + static_cast<size_t>(y) * w; };
+  // What the rows held before any change: whether a row leaves heat at all
+  // (v * v / 255 > 0 needs v >= 16) and whether it equals the row above.
+  std::vector<uint8_t> hot(h), sameAsAbove(h, 0);
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* r = row(y);
+    hot[y] = std::any_of(r, r + w, [](uint8_t v) { return v >= 16; });
+    if (y > 0) sameAsAbove[y] = std::memcmp(r, row(y - 1), w) == 0;
+  }
+  // Heat of one original row, kept for the two rows below that read it.
+  std::vector<int32_t> heat(2 * static_cast<size_t>(w));
+  int cached[2] = {-1, -1};
+  auto heatOf = [&](int y) -> const int32_t* {
+    int32_t* slot = heat.data() + static_cast<size_t>(y & 1) * w;
+    if (cached[y & 1] != y) {
+      const uint8_t* r = row(y);
+      for (int x = 0; x < w; ++x) slot[x] = sq[r[x]];
+      cached[y & 1] = y;
+    }
+    return slot;
+  };
   // Bottom-up, so that the two rows above still hold what was printed.
   for (int y = h - 1; y >= 2; --y) {
-    uint8_t* row = p + static_cast<size_t>(y) * w;
-    const uint8_t* up1 = row - w;
-    const uint8_t* up2 = up1 - w;
+    if (!hot[y - 1] && !hot[y - 2]) continue;
+    uint8_t* out = row(y);
+    if (y + 1 < h && sameAsAbove[y + 1] && sameAsAbove[y] && sameAsAbove[y - 1]) {
+      // Same three rows as for the row below: same result.
+      std::memcpy(out, row(y + 1), w);
+      continue;
+    }
+    const int32_t* up1 = heatOf(y - 1);
+    const int32_t* up2 = heatOf(y - 2);
     for (int x = 1; x < w - 1; ++x) {
-      const int d = (c.t1 * sq[up1[x]] + c.t2 * sq[up2[x]] + c.t3 * (sq[up2[x - 1]] + sq[up2[x + 1]])) /
-                    10000;
-      row[x] = static_cast<uint8_t>(d > row[x] ? 0 : row[x] - d);
+      const uint32_t d = static_cast<uint32_t>(c.t1 * up1[x] + c.t2 * up2[x] +
+                                               c.t3 * (up2[x - 1] + up2[x + 1])) /
+                         10000u;
+      out[x] = static_cast<uint8_t>(d > out[x] ? 0 : out[x] - d);
     }
   }
 }
@@ -270,31 +339,43 @@ void splitPlanes(const uint8_t* samples, int width, uint8_t* planes, uint8_t* he
   const PlaneTables& t = planeTables();
   const size_t groups = (static_cast<size_t>(width) + 7) / 8;
   uint32_t sum = 0;
-  uint32_t counts[kPlaneCount] = {};
+  // Set bits per plane: the table words add up byte-wise (at most 8 a group
+  // per byte), and every group spreads its bytes into 16-bit lanes.
+  constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
+  uint64_t lowEven = 0, lowOdd = 0, highLanes = 0;
   for (size_t g = 0; g < groups; ++g) {
-    uint64_t lo = 0;
-    uint32_t hi = 0;
+    uint64_t lo = 0, loCount = 0;
+    uint32_t hi = 0, hiCount = 0;
     const size_t first = g * 8;
     const int inGroup = static_cast<int>(std::min<size_t>(8, width - first));
     for (int k = 0; k < inGroup; ++k) {
       const uint8_t v = samples[first + k];
       sum += v;
-      lo |= t.low[v] << (7 - k);
-      hi |= t.high[v] << (7 - k);
+      const uint64_t l = t.low[v];
+      const uint32_t u = t.high[v];
+      lo |= l << (7 - k);
+      hi |= u << (7 - k);
+      loCount += l;
+      hiCount += u;
     }
-    for (int l = 0; l < 8; ++l) {
-      const uint8_t byte = static_cast<uint8_t>(lo >> (8 * l));
-      planes[l * groups + g] = byte;
-      counts[l] += static_cast<uint32_t>(__builtin_popcount(byte));
-    }
+    lowEven += loCount & kEvenBytes;
+    lowOdd += (loCount >> 8) & kEvenBytes;
+    highLanes += (hiCount & 0x00FF00FFu) | (static_cast<uint64_t>((hiCount >> 8) & 0x00FF00FFu) << 32);
+    for (int l = 0; l < 8; ++l) planes[l * groups + g] = static_cast<uint8_t>(lo >> (8 * l));
     for (int l = 8; l < kPlaneCount; ++l) {
-      const uint8_t byte = static_cast<uint8_t>(hi >> (8 * (l - 8)));
-      planes[l * groups + g] = byte;
-      counts[l] += static_cast<uint32_t>(__builtin_popcount(byte));
+      planes[l * groups + g] = static_cast<uint8_t>(hi >> (8 * (l - 8)));
     }
   }
   putLe32(header, sum);
-  for (int l = 0; l < kPlaneCount; ++l) putLe16(header + 4 + 2 * l, counts[l]);
+  for (int l = 0; l < 8; ++l) {
+    const uint64_t lanes = l % 2 == 0 ? lowEven : lowOdd;
+    putLe16(header + 4 + 2 * l, static_cast<uint32_t>(lanes >> (16 * (l / 2))) & 0xFFFF);
+  }
+  // highLanes: planes 8 and 10 in the low half, 9 and 11 in the high half.
+  putLe16(header + 4 + 2 * 8, static_cast<uint32_t>(highLanes) & 0xFFFF);
+  putLe16(header + 4 + 2 * 10, static_cast<uint32_t>(highLanes >> 16) & 0xFFFF);
+  putLe16(header + 4 + 2 * 9, static_cast<uint32_t>(highLanes >> 32) & 0xFFFF);
+  putLe16(header + 4 + 2 * 11, static_cast<uint32_t>(highLanes >> 48) & 0xFFFF);
 }
 
 size_t encodeLine(const uint8_t* samples, int width, uint8_t* planes, uint8_t* out, size_t cap) {

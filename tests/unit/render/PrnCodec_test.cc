@@ -448,3 +448,97 @@ TEST(Heat, TakesOffWhatTheTwoLinesAboveLeft) {
 
 }  // namespace
 }  // namespace tavik::prn
+
+namespace tavik::prn {
+namespace {
+
+// The dither and the compensation exactly as the printer's documentation
+// words them, sample by sample, to hold the fast versions to.
+void referenceDiffusion(Bytes& p, int w, int h) {
+  const Bytes in = p;
+  std::fill(p.begin(), p.end(), 0);
+  int z = 1;
+  for (int y = 2; y < h; ++y) {
+    for (int x = 2; x < w - 2; ++x) {
+      int s = 0;
+      for (const auto& d : _diffusion_dither) {
+        const size_t at = static_cast<size_t>(y + d[1]) * w + (x + d[0]);
+        s += d[2] * (p[at] == 255 ? in[at] - 255 : in[at]);
+      }
+      z = (z * 123) % 16;
+      const size_t here = static_cast<size_t>(y) * w + x;
+      p[here] = in[here] + s / 10 + z > 250 ? 255 : 0;
+    }
+  }
+}
+
+void referenceHeat(Bytes& p, int w, int h, const HeatCoefficients& c) {
+  auto sq = [](int v) { return v * v / 255; };
+  for (int y = h - 1; y >= 2; --y) {
+    for (int x = 1; x < w - 1; ++x) {
+      auto at = [&](int yy, int xx) { return static_cast<int>(p[static_cast<size_t>(yy) * w + xx]); };
+      const int d = (c.t1 * sq(at(y - 1, x)) + c.t2 * sq(at(y - 2, x)) +
+                     c.t3 * (sq(at(y - 2, x - 1)) + sq(at(y - 2, x + 1)))) /
+                    10000;
+      uint8_t& v = p[static_cast<size_t>(y) * w + x];
+      v = static_cast<uint8_t>(d > v ? 0 : v - d);
+    }
+  }
+}
+
+// Card-like panels: blank bands, repeated rows, flat areas and noise.
+Bytes cardLike(int w, int h, std::mt19937& rng) {
+  Bytes p(static_cast<size_t>(w) * h, 0);
+  for (int y = 0; y < h; ++y) {
+    const int band = (y / 7) % 5;
+    for (int x = 0; x < w; ++x) {
+      uint8_t v = 0;
+      if (band == 1) v = 255;
+      if (band == 2) v = static_cast<uint8_t>(x * 255 / w);
+      if (band == 3) v = static_cast<uint8_t>(rng());
+      if (band == 4 && x > w / 3 && x < w / 2) v = 200;
+      p[static_cast<size_t>(y) * w + x] = v;
+    }
+  }
+  return p;
+}
+
+TEST(FastPaths, DiffusionMatchesTheSampleBySampleRule) {
+  std::mt19937 rng(17);
+  const std::pair<int, int> sizes[] = {{5, 3}, {13, 9}, {64, 40}, {636, 60}, {1012, 45}};
+  for (auto [w, h] : sizes) {
+    for (int kind = 0; kind < 2; ++kind) {
+      Bytes p = cardLike(w, h, rng);
+      if (kind == 1) {
+        for (auto& v : p) v = static_cast<uint8_t>(rng());
+      }
+      Bytes want = p;
+      referenceDiffusion(want, w, h);
+      Bytes copy(p.size());
+      ditherDiffusion(p.data(), w, h, copy.data());
+      ASSERT_EQ(p, want) << w << "x" << h << " kind " << kind;
+    }
+  }
+}
+
+TEST(FastPaths, HeatCompensationMatchesTheSampleBySampleRule) {
+  std::mt19937 rng(23);
+  const std::pair<int, int> sizes[] = {{3, 3}, {4, 4}, {17, 11}, {636, 70}, {1012, 40}};
+  for (auto [w, h] : sizes) {
+    for (int index = 0; index < 7; ++index) {
+      Bytes p = cardLike(w, h, rng);
+      if (index == 3) {
+        for (auto& v : p) v = static_cast<uint8_t>(rng());
+      }
+      if (index == 6) std::fill(p.begin(), p.end(), 255);
+      const HeatCoefficients c = heatCoefficients(index, index == 6 ? 9 : 0, 50);
+      Bytes want = p;
+      referenceHeat(want, w, h, c);
+      compensateHeat(p.data(), w, h, c);
+      ASSERT_EQ(p, want) << w << "x" << h << " panel " << index;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tavik::prn
