@@ -81,6 +81,19 @@ void putLe32(uint8_t* p, uint32_t v) {
   putLe16(p + 2, v >> 16);
 }
 
+// All bytes of a run ORed together (a loop the compiler vectorises).
+uint8_t orOf(const uint8_t* p, size_t n) {
+  uint8_t acc = 0;
+  for (size_t i = 0; i < n; ++i) acc |= p[i];
+  return acc;
+}
+
+bool uniformRun(const uint8_t* p, size_t n, uint8_t v) {
+  uint8_t diff = 0;
+  for (size_t i = 0; i < n; ++i) diff |= static_cast<uint8_t>(p[i] ^ v);
+  return diff == 0;
+}
+
 }  // namespace
 
 uint8_t colourCurve(uint8_t c) {
@@ -88,18 +101,40 @@ uint8_t colourCurve(uint8_t c) {
   return static_cast<uint8_t>(v > 203 ? v - ((255 - v) >> 2) : v - (v >> 4));
 }
 
-void separate(uint8_t* bgr, size_t n, uint8_t* scratch) {
-  // Cyan aside, then blue-green pairs packed to the front (never overtaking
-  // the reads), cyan to the last third, magenta aside, yellow compacted.
-  for (size_t i = 0; i < n; ++i) scratch[i] = static_cast<uint8_t>(255 - bgr[3 * i + 2]);
+SeparationTables separationTables(bool curveCyan, bool curveYellowMagenta) {
+  SeparationTables t;
+  for (int v = 0; v < 256; ++v) {
+    const uint8_t ink = static_cast<uint8_t>(255 - v);
+    t.yellow[v] = curveYellowMagenta ? colourCurve(ink) : ink;
+    t.magenta[v] = curveYellowMagenta ? colourCurve(ink) : ink;
+    t.cyan[v] = curveCyan ? colourCurve(ink) : ink;
+  }
+  return t;
+}
+
+void separate(uint8_t* bgr, size_t n, uint8_t* scratch, const SeparationTables& t) {
+  // Cyan aside while yellow-magenta pairs are packed to the front (each
+  // write lands behind the reads still to come), cyan to the last third,
+  // then magenta aside while yellow is compacted.
   for (size_t i = 0; i < n; ++i) {
-    bgr[2 * i] = bgr[3 * i];
-    bgr[2 * i + 1] = bgr[3 * i + 1];
+    const uint8_t b = bgr[3 * i];
+    const uint8_t g = bgr[3 * i + 1];
+    const uint8_t r = bgr[3 * i + 2];
+    scratch[i] = t.cyan[r];
+    bgr[2 * i] = t.yellow[b];
+    bgr[2 * i + 1] = t.magenta[g];
   }
   std::memcpy(bgr + 2 * n, scratch, n);
-  for (size_t i = 0; i < n; ++i) scratch[i] = static_cast<uint8_t>(255 - bgr[2 * i + 1]);
-  for (size_t i = 0; i < n; ++i) bgr[i] = static_cast<uint8_t>(255 - bgr[2 * i]);
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t y = bgr[2 * i];
+    scratch[i] = bgr[2 * i + 1];
+    bgr[i] = y;
+  }
   std::memcpy(bgr + n, scratch, n);
+}
+
+void separate(uint8_t* bgr, size_t n, uint8_t* scratch) {
+  separate(bgr, n, scratch, separationTables(false, false));
 }
 
 void ditherThreshold(uint8_t* p, int w, int h, int threshold) {
@@ -131,7 +166,7 @@ void ditherDiffusion(uint8_t* p, int w, int h, uint8_t* copy) {
   for (int y = 0; y < 2; ++y) {
     const uint8_t* in = copy + static_cast<size_t>(y) * w;
     for (int x = 0; x < w; ++x) rows[y][x] = in[x];
-    quiet[y] = std::all_of(in, in + w, [](uint8_t v) { return v == 0; });
+    quiet[y] = orOf(in, w) == 0;
   }
   // z runs 11, 9, 3, 1 ((z * 123) mod 16 from 1), sample after sample.
   static constexpr int kNoise[4] = {11, 9, 3, 1};
@@ -143,7 +178,7 @@ void ditherDiffusion(uint8_t* p, int w, int h, uint8_t* copy) {
     int32_t* up2 = rows[(y - 2) % 3];
     int32_t* up1 = rows[(y - 1) % 3];
     int32_t* here = rows[y % 3];
-    const bool blankInput = std::all_of(in, in + w, [](uint8_t v) { return v == 0; });
+    const bool blankInput = orOf(in, w) == 0;
     if (blankInput && quiet[(y - 2) % 3] && quiet[(y - 1) % 3]) {
       // Nothing here and no error above: v + 0 + z never passes 250.
       std::fill(here, here + w, 0);
@@ -210,14 +245,24 @@ void turnClockwise(uint8_t* p, int w, int h, uint8_t* scratch) {
   const size_t n = static_cast<size_t>(w) * h;
   std::memcpy(scratch, p, n);
   // new(x', y') = old(y', h - 1 - x'); the new image is h wide. Walk in
-  // tiles so that both sides stay in the cache.
+  // tiles so that both sides stay in the cache; a tile of one value (most
+  // of a card is blank) is filled instead of moved sample by sample.
   constexpr int kTile = 32;
   for (int ty = 0; ty < w; ty += kTile) {
+    const int yEnd = std::min(ty + kTile, w);
     for (int tx = 0; tx < h; tx += kTile) {
-      const int yEnd = std::min(ty + kTile, w);
       const int xEnd = std::min(tx + kTile, h);
+      const uint8_t first = scratch[static_cast<size_t>(h - 1 - tx) * w + ty];
+      bool uniform = true;
+      for (int nx = tx; nx < xEnd && uniform; ++nx) {
+        uniform = uniformRun(scratch + static_cast<size_t>(h - 1 - nx) * w + ty, yEnd - ty, first);
+      }
       for (int ny = ty; ny < yEnd; ++ny) {
         uint8_t* out = p + static_cast<size_t>(ny) * h;
+        if (uniform) {
+          std::memset(out + tx, first, xEnd - tx);
+          continue;
+        }
         for (int nx = tx; nx < xEnd; ++nx) {
           out[nx] = scratch[static_cast<size_t>(h - 1 - nx) * w + ny];
         }
@@ -254,7 +299,7 @@ void compensateHeat(uint8_t* p, int w, int h, const HeatCoefficients& c) {
   std::vector<uint8_t> hot(h), sameAsAbove(h, 0);
   for (int y = 0; y < h; ++y) {
     const uint8_t* r = row(y);
-    hot[y] = std::any_of(r, r + w, [](uint8_t v) { return v >= 16; });
+    hot[y] = (orOf(r, w) & 0xF0) != 0;
     if (y > 0) sameAsAbove[y] = std::memcmp(r, row(y - 1), w) == 0;
   }
   // Heat of one original row, kept for the two rows below that read it.
@@ -305,6 +350,16 @@ size_t encodeRuns(const uint8_t* in, size_t len, uint8_t* out, size_t cap) {
   size_t start = 0;
   size_t count = 1;
   for (size_t i = 1; i < len; ++i) {
+    if (repeating) {
+      // Long stretches of one byte (blank planes) are taken eight at a time.
+      const uint64_t pattern = in[start] * 0x0101010101010101ull;
+      uint64_t word;
+      while (count + 8 <= 127 && len - i >= 8 && (std::memcpy(&word, in + i, 8), word == pattern)) {
+        i += 8;
+        count += 8;
+      }
+      if (i >= len) break;
+    }
     const uint8_t b = in[i];
     if (repeating) {
       if (b == in[start] && count < 127) {
@@ -348,15 +403,28 @@ void splitPlanes(const uint8_t* samples, int width, uint8_t* planes, uint8_t* he
     uint32_t hi = 0, hiCount = 0;
     const size_t first = g * 8;
     const int inGroup = static_cast<int>(std::min<size_t>(8, width - first));
-    for (int k = 0; k < inGroup; ++k) {
-      const uint8_t v = samples[first + k];
+    uint64_t word = 0;
+    if (inGroup == 8) std::memcpy(&word, samples + first, 8);
+    if (inGroup == 8 && word == samples[first] * 0x0101010101010101ull) {
+      // Eight equal samples (blank paper, flat colour): every plane byte
+      // is all ones or all zeros.
+      const uint8_t v = samples[first];
+      sum += 8u * v;
+      lo = t.low[v] * 0xFF;
+      hi = t.high[v] * 0xFF;
+      loCount = t.low[v] * 8;
+      hiCount = t.high[v] * 8;
+    } else {
+      for (int k = 0; k < inGroup; ++k) {
+        const uint8_t v = samples[first + k];
       sum += v;
       const uint64_t l = t.low[v];
       const uint32_t u = t.high[v];
       lo |= l << (7 - k);
       hi |= u << (7 - k);
-      loCount += l;
-      hiCount += u;
+        loCount += l;
+        hiCount += u;
+      }
     }
     lowEven += loCount & kEvenBytes;
     lowOdd += (loCount >> 8) & kEvenBytes;

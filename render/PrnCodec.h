@@ -21,9 +21,19 @@ namespace prn {
 // The printer's colour curve for one separation sample.
 uint8_t colourCurve(uint8_t c);
 
+// Ink for each drawn value: yellow from blue, magenta from green, cyan
+// from red (255 - value), each through the colour curve when asked.
+struct SeparationTables {
+  uint8_t yellow[256];
+  uint8_t magenta[256];
+  uint8_t cyan[256];
+};
+SeparationTables separationTables(bool curveCyan, bool curveYellowMagenta);
+
 // Rewrites n blue-green-red pixels in place as three planes of n samples:
-// yellow (255 - blue), magenta (255 - green), cyan (255 - red). `scratch`
-// holds at least n bytes.
+// yellow, magenta, cyan through the tables. `scratch` holds at least n
+// bytes. Without tables: 255 - blue, 255 - green, 255 - red.
+void separate(uint8_t* bgr, size_t n, uint8_t* scratch, const SeparationTables& t);
 void separate(uint8_t* bgr, size_t n, uint8_t* scratch);
 
 // --- dithers (every output sample 0 or 255) -------------------------------

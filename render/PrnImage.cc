@@ -186,18 +186,14 @@ class PrnMaker {
     buffer_[kPrnFluorescent] = bmp.pFluorescent;
     buffer_[kPrnOverlay] = bmp.pOverlay;
 
-    prn::separate(bmp.pColor, n_, scratch_.get());
+    // The colour curve goes with the separation: on cyan for first-generation
+    // ribbons, on yellow and magenta otherwise.
+    const bool firstGeneration = page_.prop.ribbon_type == 1;
+    prn::separate(bmp.pColor, n_, scratch_.get(),
+                  prn::separationTables(firstGeneration, !firstGeneration));
     uint8_t* y = buffer_[kPrnYellow];
     uint8_t* m = buffer_[kPrnMagenta];
     uint8_t* c = buffer_[kPrnCyan];
-    uint8_t curve[256];
-    for (int v = 0; v < 256; ++v) curve[v] = prn::colourCurve(static_cast<uint8_t>(v));
-    if (page_.prop.ribbon_type == 1) {
-      for (size_t i = 0; i < n_; ++i) c[i] = curve[c[i]];
-    } else {
-      for (size_t i = 0; i < n_; ++i) y[i] = curve[y[i]];
-      for (size_t i = 0; i < n_; ++i) m[i] = curve[m[i]];
-    }
     for (uint8_t* p : {bmp.pResin, bmp.pFluorescent, bmp.pOverlay}) {
       for (size_t i = 0; i < n_; ++i) p[i] = static_cast<uint8_t>(255 - p[i]);
     }

@@ -542,3 +542,46 @@ TEST(FastPaths, HeatCompensationMatchesTheSampleBySampleRule) {
 
 }  // namespace
 }  // namespace tavik::prn
+
+namespace tavik::prn {
+namespace {
+
+TEST(FastPaths, TurningCardLikePanelsMatchesTheFormula) {
+  std::mt19937 rng(29);
+  for (auto [w, h] : {std::pair{1012, 636}, std::pair{70, 45}}) {
+    Bytes p(static_cast<size_t>(w) * h, 0);
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        uint8_t v = 0;
+        if (y > h / 2) v = 255;                                 // flat band
+        if (x > w / 3 && x < w / 2 && y > 10) v = static_cast<uint8_t>(rng());  // photo
+        p[static_cast<size_t>(y) * w + x] = v;
+      }
+    }
+    const Bytes old = p;
+    Bytes scratch(p.size());
+    turnClockwise(p.data(), w, h, scratch.data());
+    for (int ny = 0; ny < w; ++ny) {
+      for (int nx = 0; nx < h; ++nx) {
+        ASSERT_EQ(p[static_cast<size_t>(ny) * h + nx], old[static_cast<size_t>(h - 1 - nx) * w + ny]);
+      }
+    }
+  }
+}
+
+TEST(Colour, SeparationAppliesTheCurveWhereAsked) {
+  // One pixel: blue 100, green 50, red 0.
+  const Bytes pixel = {100, 50, 0};
+  Bytes scratch(1);
+  Bytes cyanCurved = pixel;
+  separate(cyanCurved.data(), 1, scratch.data(), separationTables(true, false));
+  EXPECT_EQ(cyanCurved, (Bytes{155, 205, 255}));
+  Bytes yellowMagentaCurved = pixel;
+  separate(yellowMagentaCurved.data(), 1, scratch.data(), separationTables(false, true));
+  EXPECT_EQ(yellowMagentaCurved, (Bytes{colourCurve(155), colourCurve(205), 255}));
+  EXPECT_EQ(colourCurve(155), 146);
+  EXPECT_EQ(colourCurve(205), 193);
+}
+
+}  // namespace
+}  // namespace tavik::prn
