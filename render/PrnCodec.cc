@@ -58,19 +58,6 @@ const PlaneTables& planeTables() {
   return tables;
 }
 
-// v * v / 255, the heat a sample leaves.
-struct SquareTable {
-  std::array<int32_t, 256> sq{};
-  SquareTable() {
-    for (int v = 0; v < 256; ++v) sq[v] = v * v / 255;
-  }
-};
-
-const SquareTable& squares() {
-  static const SquareTable table;
-  return table;
-}
-
 void putLe16(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
@@ -292,14 +279,25 @@ HeatCoefficients heatCoefficients(int index, int ribbon, uint32_t erase) {
 
 void compensateHeat(uint8_t* p, int w, int h, const HeatCoefficients& c) {
   if (w < 3 || h < 3) return;
-  const auto& sq = squares().sq;
   auto row = [&](int y) { return p + static_cast<size_t>(y) * w; };
-  // What the rows held before any change: whether a row leaves heat at all
-  // (v * v / 255 > 0 needs v >= 16) and whether it equals the row above.
-  std::vector<uint8_t> hot(h), sameAsAbove(h, 0);
+  // What the rows held before any change: the span of samples that leave
+  // heat (v * v / 255 > 0 needs v >= 16; first > last when none does) and
+  // whether a row equals the one above.
+  std::vector<int> first(h), last(h);
+  std::vector<uint8_t> sameAsAbove(h, 0);
   for (int y = 0; y < h; ++y) {
     const uint8_t* r = row(y);
-    hot[y] = (orOf(r, w) & 0xF0) != 0;
+    first[y] = w;
+    last[y] = -1;
+    if ((orOf(r, w) & 0xF0) != 0) {
+      int a = 0;
+      while (a + 8 <= w && (orOf(r + a, 8) & 0xF0) == 0) a += 8;
+      while (r[a] < 16) ++a;
+      int b = w - 1;
+      while (r[b] < 16) --b;
+      first[y] = a;
+      last[y] = b;
+    }
     if (y > 0) sameAsAbove[y] = std::memcmp(r, row(y - 1), w) == 0;
   }
   // Heat of one original row, kept for the two rows below that read it.
@@ -309,14 +307,22 @@ void compensateHeat(uint8_t* p, int w, int h, const HeatCoefficients& c) {
     int32_t* slot = heat.data() + static_cast<size_t>(y & 1) * w;
     if (cached[y & 1] != y) {
       const uint8_t* r = row(y);
-      for (int x = 0; x < w; ++x) slot[x] = sq[r[x]];
+      // v * v / 255 without a division (exact for every 8-bit v).
+      for (int x = 0; x < w; ++x) {
+        const int32_t v2 = r[x] * r[x];
+        slot[x] = (v2 + 1 + (v2 >> 8)) >> 8;
+      }
       cached[y & 1] = y;
     }
     return slot;
   };
   // Bottom-up, so that the two rows above still hold what was printed.
   for (int y = h - 1; y >= 2; --y) {
-    if (!hot[y - 1] && !hot[y - 2]) continue;
+    // Columns that can receive heat: under a warm sample one row up, or
+    // under or beside one two rows up.
+    const int from = std::max(1, std::min(first[y - 1], first[y - 2] - 1));
+    const int to = std::min(w - 2, std::max(last[y - 1], last[y - 2] + 1));
+    if (from > to) continue;
     uint8_t* out = row(y);
     if (y + 1 < h && sameAsAbove[y + 1] && sameAsAbove[y] && sameAsAbove[y - 1]) {
       // Same three rows as for the row below: same result.
@@ -325,7 +331,7 @@ void compensateHeat(uint8_t* p, int w, int h, const HeatCoefficients& c) {
     }
     const int32_t* up1 = heatOf(y - 1);
     const int32_t* up2 = heatOf(y - 2);
-    for (int x = 1; x < w - 1; ++x) {
+    for (int x = from; x <= to; ++x) {
       const uint32_t d = static_cast<uint32_t>(c.t1 * up1[x] + c.t2 * up2[x] +
                                                c.t3 * (up2[x - 1] + up2[x + 1])) /
                          10000u;
