@@ -5,11 +5,16 @@
 //               [--font FONT.ttf] [--photo PHOTO]
 //
 // Without a description it draws a built-in sample card (YMCKO ribbon).
-// The preview shows the page's panels as drawn: colour, with resin ink on
-// top and fluorescent ink as a violet tint.
+// The preview is read back from the print image by the virtual printer's
+// decoder when the tree has it (what the printer will print); otherwise it
+// shows the page's panels as drawn.
 #include "render/PrintPage.h"
 #include "render/PrnImage.h"
 #include "tools/cardcompose/CardScript.h"
+
+#ifdef TAVIK_HAVE_PRN_DECODER
+#include "sim/printer/PrnDecoder.h"
+#endif
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -69,6 +74,43 @@ cv::Mat preview(const tavik::PrintPage& page) {
   return out;
 }
 
+#ifdef TAVIK_HAVE_PRN_DECODER
+// The card as printed: white, less the Y, M and C inks, darkened by grey and
+// black. A landscape card is turned back the way it was drawn.
+bool previewFromPrn(const std::vector<uint8_t>& prn, bool landscape, cv::Mat* out) {
+  tavik::sim::PrnImage image;
+  std::string error;
+  if (!tavik::sim::decodePrnImage(prn.data(), prn.size(), &image, &error)) {
+    std::fprintf(stderr, "cardcompose: the print image does not decode: %s\n", error.c_str());
+    return false;
+  }
+  cv::Mat card(image.height, image.width, CV_8UC3, cv::Scalar(255, 255, 255));
+  auto ink = [&](uint8_t id, int channel) {
+    const tavik::sim::PrnPanel* p = image.panel(id);
+    if (p == nullptr) return;
+    for (int y = 0; y < card.rows; ++y) {
+      for (int x = 0; x < card.cols; ++x) {
+        const uint8_t v = image.sample(*p, x, y);
+        cv::Vec3b& px = card.at<cv::Vec3b>(y, x);
+        if (channel >= 0) {
+          px[channel] = static_cast<uint8_t>(std::max(0, px[channel] - v));
+        } else {
+          for (int c = 0; c < 3; ++c) px[c] = static_cast<uint8_t>(px[c] * (255 - v) / 255);
+        }
+      }
+    }
+  };
+  ink(tavik::sim::kPanelY, 0);
+  ink(tavik::sim::kPanelM, 1);
+  ink(tavik::sim::kPanelC, 2);
+  ink(tavik::sim::kPanelGrey, -1);
+  ink(tavik::sim::kPanelK, -1);
+  if (landscape) cv::rotate(card, card, cv::ROTATE_90_COUNTERCLOCKWISE);
+  *out = card;
+  return true;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,10 +163,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cardcompose: %s\n", error.c_str());
     return 1;
   }
-  if (!pngPath.empty() && !cv::imwrite(pngPath, preview(*page))) {
-    std::fprintf(stderr, "cardcompose: cannot write %s\n", pngPath.c_str());
-    return 1;
-  }
+  cv::Mat picture = preview(*page);
+  [[maybe_unused]] const bool landscape =
+      page->prop.orientation == tavik::kOrientationLandscape;
   if (tavik::PageMakePrn(page.get()) != 1) {
     std::fprintf(stderr, "cardcompose: Error on making PRN image\n");
     return 1;
@@ -135,6 +176,13 @@ int main(int argc, char** argv) {
   out.write(reinterpret_cast<const char*>(prn.data()), static_cast<std::streamsize>(prn.size()));
   if (!out) {
     std::fprintf(stderr, "cardcompose: cannot write %s\n", prnPath.c_str());
+    return 1;
+  }
+#ifdef TAVIK_HAVE_PRN_DECODER
+  if (!previewFromPrn(prn, landscape, &picture)) return 1;
+#endif
+  if (!pngPath.empty() && !cv::imwrite(pngPath, picture)) {
+    std::fprintf(stderr, "cardcompose: cannot write %s\n", pngPath.c_str());
     return 1;
   }
   std::printf("%s: %zu bytes, panels 0x%02X, %d x %d\n", prnPath.c_str(), prn.size(),

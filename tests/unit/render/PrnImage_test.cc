@@ -495,3 +495,40 @@ TEST(PrnRoundTrip, RandomPanelsComeBackFromTheDecoder) {
 
 }  // namespace
 }  // namespace tavik
+
+#include "render/PrintDataTransfer.h"
+
+namespace tavik {
+namespace {
+
+// Stands in for the printer's command set (which the OCP passes in).
+struct FakePrinterApi {
+  uint32_t printData(const uint8_t* data, size_t length, bool wait) {
+    waits.push_back(wait);
+    bytes.insert(bytes.end(), data, data + length);
+    return 0;
+  }
+  uint32_t waitPrintEnd() {
+    ++endWaits;
+    return rc::kErrPrinting;
+  }
+  std::vector<uint8_t> bytes;
+  std::vector<bool> waits;
+  int endWaits = 0;
+};
+
+TEST(PrnSend, ThroughThePrintDataTransferWithoutWaitingPerPiece) {
+  auto page = newPage(kOrientationPortrait, 4);
+  ASSERT_EQ(PageMakePrn(page.get()), 1);
+  FakePrinterApi api;
+  PrintDataTransfer<FakePrinterApi> transfer(api);
+  EXPECT_EQ(PageSendPrn(page.get(), transfer, 1), rc::kErrPrinting);
+  EXPECT_EQ(api.endWaits, 1);
+  EXPECT_EQ(api.waits, std::vector<bool>(3, false));  // header, K header, K data
+  std::vector<uint8_t> whole;
+  ASSERT_EQ(PagePrnBytes(page.get(), &whole), 1);
+  EXPECT_EQ(api.bytes, whole);
+}
+
+}  // namespace
+}  // namespace tavik
