@@ -160,12 +160,17 @@ class PrnMaker {
     h_ = page_.cvimg.pColor.rows;
     n_ = static_cast<size_t>(w_) * h_;
     page_.prn.complete = 0;
-    const int longest = std::max(w_, h_);
-    const size_t encodeBound = static_cast<size_t>(longest) * prn::maxLineBytes(longest);
-    scratch_ = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[std::max(n_, encodeBound)]);
-    planes_ = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[prn::planeBytes(longest)]);
-    if (!scratch_ || !planes_) return 0;
+    // One scratch buffer serves every step: a panel's copy (n bytes) while
+    // separating, dithering and turning, then each panel's encoded data
+    // (at most every line at its longest code).
+    const bool turned = page_.prop.orientation == kOrientationLandscape;
+    const int codedWidth = turned ? h_ : w_;
+    const int codedLines = turned ? w_ : h_;
+    const size_t encodeBound = static_cast<size_t>(codedLines) * prn::maxLineBytes(codedWidth);
     scratchSize_ = std::max(n_, encodeBound);
+    scratch_ = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[scratchSize_]);
+    planes_ = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[prn::planeBytes(codedWidth)]);
+    if (!scratch_ || !planes_) return 0;
 
     separateAndSelect();
     if (page_.prop.orientation == kOrientationLandscape) turn();
