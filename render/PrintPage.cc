@@ -85,6 +85,8 @@ int PageClear(PrintPage* page) {
   } catch (...) {
     return 0;
   }
+  page->prn.complete = 0;
+  page->prn.processed = 0;
   return 1;
 }
 

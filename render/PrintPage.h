@@ -144,6 +144,7 @@ struct PrnWorkArea {
   int sectionOrder[kPrnPanelCount] = {};  // print panel indices in sending order
   int sectionCount = 0;
   int complete = 0;                // 1 once PageMakePrn has made the image
+  int processed = 0;               // 1 once the pipeline has changed the panels
   std::vector<uint8_t> overflow;   // 1 MiB, grown when a busy card needs more
   size_t overflowUsed = 0;
 };
@@ -168,7 +169,8 @@ PrintPage* PageCreate();
 int PageInit(PrintPage* page, int orientation, int ribbon, int ribbon_type);
 // 1 when all four panel images exist.
 int PageIsReady(const PrintPage* page);
-// Every existing panel back to its initial content; settings kept.
+// Every existing panel back to its initial content (a page whose print
+// image was made can be drawn and printed again); settings kept.
 int PageClear(PrintPage* page);
 // The image of panel 0, 1 or 2; null for any other number or a page that is
 // not ready.

@@ -156,6 +156,9 @@ class PrnMaker {
 
   int run() {
     if (!PageIsReady(&page_)) return 0;
+    // The pipeline works in place: run again, it would print its own
+    // output. A page is made once, until it is cleared or initialised.
+    if (page_.prn.processed != 0) return 0;
     w_ = page_.cvimg.pColor.cols;
     h_ = page_.cvimg.pColor.rows;
     n_ = static_cast<size_t>(w_) * h_;
@@ -172,6 +175,7 @@ class PrnMaker {
     planes_ = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[prn::planeBytes(codedWidth)]);
     if (!scratch_ || !planes_) return 0;
 
+    page_.prn.processed = 1;
     separateAndSelect();
     if (page_.prop.orientation == kOrientationLandscape) turn();
     compensate();

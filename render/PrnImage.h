@@ -27,8 +27,9 @@ class PrintDataSink {
 };
 
 // Makes the print image in the page's work area. 1 when it is complete;
-// 0 when memory ran out or the page is not ready ("Error on making PRN
-// image"). Changes the page's pixels whatever the outcome.
+// 0 when memory ran out, the page is not ready, or its print image was
+// already made (or attempted) since the last PageInit or PageClear ("Error
+// on making PRN image"). Changes the page's pixels whatever the outcome.
 int PageMakePrn(PrintPage* page);
 
 // Sends the header and then every section (panel header, encoded data) in

@@ -532,3 +532,28 @@ TEST(PrnSend, ThroughThePrintDataTransferWithoutWaitingPerPiece) {
 
 }  // namespace
 }  // namespace tavik
+
+namespace tavik {
+namespace {
+
+TEST(PrnImage, APageIsMadeOnceUntilClearedOrInitialised) {
+  auto page = newPage(kOrientationPortrait, 4);
+  ASSERT_EQ(PageDrawRectangle(page.get(), kPanelResin, 10, 10, 100, 100, 0, 0, 0, 1, 1), 1);
+  ASSERT_EQ(PageMakePrn(page.get()), 1);
+  std::vector<uint8_t> first;
+  ASSERT_EQ(PagePrnBytes(page.get(), &first), 1);
+  // Its panels now hold the encoded data: making it again would print that.
+  EXPECT_EQ(PageMakePrn(page.get()), 0);
+  std::vector<uint8_t> still;
+  ASSERT_EQ(PagePrnBytes(page.get(), &still), 1);
+  EXPECT_EQ(still, first);
+  ASSERT_EQ(PageClear(page.get()), 1);
+  ASSERT_EQ(PageDrawRectangle(page.get(), kPanelResin, 10, 10, 100, 100, 0, 0, 0, 1, 1), 1);
+  EXPECT_EQ(PageMakePrn(page.get()), 1);
+  std::vector<uint8_t> again;
+  ASSERT_EQ(PagePrnBytes(page.get(), &again), 1);
+  EXPECT_EQ(again, first);
+}
+
+}  // namespace
+}  // namespace tavik
