@@ -74,7 +74,12 @@ TEST_P(ResinRectangle, OnlyTheBArgumentReachesASingleChannelPanel) {
 INSTANTIATE_TEST_SUITE_P(Colours, ResinRectangle,
                          ::testing::Values(ResinCase{0, 0, 0, 0}, ResinCase{255, 255, 0, 0},
                                            ResinCase{0, 0, 128, 128},
-                                           ResinCase{0, 0, 255, 255}));
+                                           ResinCase{0, 0, 255, 255}),
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return "R" + std::to_string(c.r) + "G" + std::to_string(c.g) + "B" +
+                                  std::to_string(c.b);
+                         });
 
 TEST_F(Drawing, RectangleOutline) {
   ASSERT_EQ(PageDrawRectangle(page(), kPanelResin, 10, 10, 20, 20, 0, 0, 0, 1, 0), 1);
@@ -126,7 +131,12 @@ INSTANTIATE_TEST_SUITE_P(Panels, PanelChoice,
                          ::testing::Values(PanelCase{kPanelColor, 1}, PanelCase{kPanelResin, 1},
                                            PanelCase{kPanelFluorescent, 1},
                                            PanelCase{kPanelOverlay, 0}, PanelCase{-1, 0},
-                                           PanelCase{7, 0}));
+                                           PanelCase{7, 0}),
+                         [](const auto& info) {
+                           const int p = info.param.panel;
+                           return p < 0 ? std::string("Minus") + std::to_string(-p)
+                                        : "Panel" + std::to_string(p);
+                         });
 
 TEST_F(Drawing, ArgumentsTheDrawingLibraryRejectsFailWithoutDrawing) {
   // Negative semi-axes: the end lies left of or above the start.
@@ -300,7 +310,8 @@ TEST_P(ImageFormats, LoadsTheFileFormatsOfTheStore) {
 INSTANTIATE_TEST_SUITE_P(Files, ImageFormats,
                          ::testing::Values(FormatCase{"a.bmp", true}, FormatCase{"a.jpg", false},
                                            FormatCase{"a.pgm", true}, FormatCase{"a.ppm", true},
-                                           FormatCase{"a.ras", true}));
+                                           FormatCase{"a.ras", true}),
+                         [](const auto& info) { return std::string(info.param.file + 2); });
 
 TEST_F(Images, ImageOnASingleChannelPanelIsGrey) {
   ASSERT_EQ(PageDrawImage(page(), kPanelResin, 0, 0, 100, 100, 0, 0, 200, kScaleBest,

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace tavik {
 namespace {
 
@@ -67,7 +69,12 @@ TEST_P(PageSizes, InitGivesTheCardInItsOrientation) {
 
 INSTANTIATE_TEST_SUITE_P(Orientations, PageSizes,
                          ::testing::Values(SizeCase{kOrientationPortrait, 636, 1012},
-                                           SizeCase{kOrientationLandscape, 1012, 636}));
+                                           SizeCase{kOrientationLandscape, 1012, 636}),
+                         [](const auto& info) {
+                           return std::string(info.param.orientation == kOrientationPortrait
+                                                  ? "Portrait"
+                                                  : "Landscape");
+                         });
 
 TEST(PrintPage, InitSetsTheDefaults) {
   PrintPagePtr page(PageCreate());

@@ -421,7 +421,12 @@ INSTANTIATE_TEST_SUITE_P(Table, Heat,
                                            CoefficientCase{6, 0, 50, 2770, 692, 307},
                                            CoefficientCase{6, 9, 50, 4444, 1111, 493},
                                            CoefficientCase{4, 9, 50, 2770, 692, 307},
-                                           CoefficientCase{6, 9, 0, 5917, 1479, 657}));
+                                           CoefficientCase{6, 9, 0, 5917, 1479, 657}),
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return "Panel" + std::to_string(c.index) + "Ribbon" +
+                                  std::to_string(c.ribbon) + "Erase" + std::to_string(c.erase);
+                         });
 
 TEST(Heat, TakesOffWhatTheTwoLinesAboveLeft) {
   const int w = 4;

@@ -296,7 +296,11 @@ INSTANTIATE_TEST_SUITE_P(
                       RibbonCase{5, 0, {kIdGrey, kIdO}, 0x30}, RibbonCase{6, 0, {kIdGrey}, 0x20},
                       RibbonCase{7, 0, {kIdGrey, kIdY, kIdM, kIdC, kIdK, kIdO}, 0x3F},
                       RibbonCase{9, 0, {kIdK}, 0x100}, RibbonCase{10, 0, {}, 0},
-                      RibbonCase{31, 1, {}, 0}));
+                      RibbonCase{31, 1, {}, 0}),
+    [](const auto& info) {
+      return "Ribbon" + std::to_string(info.param.ribbon) +
+             (info.param.side == 0 ? "Front" : "Back");
+    });
 
 TEST(PrnImage, RibbonNineMergesTheOverlayIntoBlack) {
   auto page = newPage(kOrientationPortrait, 9);
@@ -342,7 +346,11 @@ INSTANTIATE_TEST_SUITE_P(Table, SideByte,
                                            SideCase{0, 2, 0x90}, SideCase{0, 3, 0xB0},
                                            SideCase{1, 0, 0x01}, SideCase{1, 1, 0x11},
                                            SideCase{1, 2, 0x21}, SideCase{1, 3, 0x31},
-                                           SideCase{0, 9, 0x80}));
+                                           SideCase{0, 9, 0x80}),
+                         [](const auto& info) {
+                           return std::string(info.param.side == 0 ? "Front" : "Back") +
+                                  "Lamination" + std::to_string(info.param.lamination);
+                         });
 
 TEST(PrnImage, BusyCardOutgrowsTheOverflowBufferWithoutOverrunningIt) {
   // Noise on every panel of a six-panel ribbon: each continuous-tone panel
