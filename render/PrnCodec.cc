@@ -75,10 +75,25 @@ uint8_t orOf(const uint8_t* p, size_t n) {
   return acc;
 }
 
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+
+uint64_t load64(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// True when all n bytes equal v; stops at the first that does not.
 bool uniformRun(const uint8_t* p, size_t n, uint8_t v) {
-  uint8_t diff = 0;
-  for (size_t i = 0; i < n; ++i) diff |= static_cast<uint8_t>(p[i] ^ v);
-  return diff == 0;
+  const uint64_t pattern = v * kOnes;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    if (load64(p + i) != pattern) return false;
+  }
+  for (; i < n; ++i) {
+    if (p[i] != v) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -103,19 +118,50 @@ void separate(uint8_t* bgr, size_t n, uint8_t* scratch, const SeparationTables& 
   // Cyan aside while yellow-magenta pairs are packed to the front (each
   // write lands behind the reads still to come), cyan to the last third,
   // then magenta aside while yellow is compacted.
-  for (size_t i = 0; i < n; ++i) {
-    const uint8_t b = bgr[3 * i];
-    const uint8_t g = bgr[3 * i + 1];
-    const uint8_t r = bgr[3 * i + 2];
-    scratch[i] = t.cyan[r];
-    bgr[2 * i] = t.yellow[b];
-    bgr[2 * i + 1] = t.magenta[g];
+  // Blank paper (eight white pixels at a time) is the common case.
+  const uint64_t whiteCyan = t.cyan[255] * kOnes;
+  uint8_t whitePairs[16];
+  for (int k = 0; k < 8; ++k) {
+    whitePairs[2 * k] = t.yellow[255];
+    whitePairs[2 * k + 1] = t.magenta[255];
+  }
+  constexpr uint64_t kAllOnes = ~uint64_t{0};
+  size_t i = 0;
+  while (i < n) {
+    if (n - i >= 8 && load64(bgr + 3 * i) == kAllOnes && load64(bgr + 3 * i + 8) == kAllOnes &&
+        load64(bgr + 3 * i + 16) == kAllOnes) {
+      std::memcpy(scratch + i, &whiteCyan, 8);
+      std::memcpy(bgr + 2 * i, whitePairs, 16);
+      i += 8;
+      continue;
+    }
+    for (const size_t end = std::min(n, i + 8); i < end; ++i) {
+      const uint8_t b = bgr[3 * i];
+      const uint8_t g = bgr[3 * i + 1];
+      const uint8_t r = bgr[3 * i + 2];
+      scratch[i] = t.cyan[r];
+      bgr[2 * i] = t.yellow[b];
+      bgr[2 * i + 1] = t.magenta[g];
+    }
   }
   std::memcpy(bgr + 2 * n, scratch, n);
-  for (size_t i = 0; i < n; ++i) {
-    const uint8_t y = bgr[2 * i];
-    scratch[i] = bgr[2 * i + 1];
-    bgr[i] = y;
+  const uint64_t whiteYellow = t.yellow[255] * kOnes;
+  const uint64_t whiteMagenta = t.magenta[255] * kOnes;
+  const uint64_t whitePairWord = load64(whitePairs);
+  i = 0;
+  while (i < n) {
+    if (n - i >= 8 && load64(bgr + 2 * i) == whitePairWord &&
+        load64(bgr + 2 * i + 8) == whitePairWord) {
+      std::memcpy(scratch + i, &whiteMagenta, 8);
+      std::memcpy(bgr + i, &whiteYellow, 8);
+      i += 8;
+      continue;
+    }
+    for (const size_t end = std::min(n, i + 8); i < end; ++i) {
+      const uint8_t y = bgr[2 * i];
+      scratch[i] = bgr[2 * i + 1];
+      bgr[i] = y;
+    }
   }
   std::memcpy(bgr + n, scratch, n);
 }
@@ -358,12 +404,12 @@ size_t encodeRuns(const uint8_t* in, size_t len, uint8_t* out, size_t cap) {
   for (size_t i = 1; i < len; ++i) {
     if (repeating) {
       // Long stretches of one byte (blank planes) are taken eight at a time.
-      const uint64_t pattern = in[start] * 0x0101010101010101ull;
-      uint64_t word;
-      while (count + 8 <= 127 && len - i >= 8 && (std::memcpy(&word, in + i, 8), word == pattern)) {
-        i += 8;
-        count += 8;
-      }
+      const uint64_t pattern = in[start] * kOnes;
+      const size_t limit = std::min<size_t>(127 - count, len - i);
+      size_t k = 0;
+      while (k + 8 <= limit && load64(in + i + k) == pattern) k += 8;
+      i += k;
+      count += k;
       if (i >= len) break;
     }
     const uint8_t b = in[i];
@@ -400,41 +446,52 @@ void splitPlanes(const uint8_t* samples, int width, uint8_t* planes, uint8_t* he
   const PlaneTables& t = planeTables();
   const size_t groups = (static_cast<size_t>(width) + 7) / 8;
   uint32_t sum = 0;
-  // Set bits per plane: the table words add up byte-wise (at most 8 a group
-  // per byte), and every group spreads its bytes into 16-bit lanes.
+  // Set bits per plane, in 16-bit lanes: planes 0, 2, 4, 6 / 1, 3, 5, 7 /
+  // 8, 10 (low half) and 9, 11 (high half). The table words add up
+  // byte-wise within a group (at most 8 a byte) and spread per group.
   constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
   uint64_t lowEven = 0, lowOdd = 0, highLanes = 0;
+  auto addCounts = [&](uint64_t lo, uint32_t hi, uint64_t times) {
+    lowEven += (lo & kEvenBytes) * times;
+    lowOdd += ((lo >> 8) & kEvenBytes) * times;
+    highLanes += ((hi & 0x00FF00FFu) | (static_cast<uint64_t>((hi >> 8) & 0x00FF00FFu) << 32)) *
+                 times;
+  };
   for (size_t g = 0; g < groups; ++g) {
-    uint64_t lo = 0, loCount = 0;
-    uint32_t hi = 0, hiCount = 0;
     const size_t first = g * 8;
     const int inGroup = static_cast<int>(std::min<size_t>(8, width - first));
-    uint64_t word = 0;
-    if (inGroup == 8) std::memcpy(&word, samples + first, 8);
-    if (inGroup == 8 && word == samples[first] * 0x0101010101010101ull) {
-      // Eight equal samples (blank paper, flat colour): every plane byte
-      // is all ones or all zeros.
+    const uint64_t word = inGroup == 8 ? load64(samples + first) : 0;
+    if (inGroup == 8 && word == samples[first] * kOnes) {
+      // A stretch of groups all of one value (blank paper, flat colour):
+      // every plane byte of it is all ones or all zeros.
       const uint8_t v = samples[first];
-      sum += 8u * v;
-      lo = t.low[v] * 0xFF;
-      hi = t.high[v] * 0xFF;
-      loCount = t.low[v] * 8;
-      hiCount = t.high[v] * 8;
-    } else {
-      for (int k = 0; k < inGroup; ++k) {
-        const uint8_t v = samples[first + k];
+      size_t run = 1;
+      while ((g + run + 1) * 8 <= static_cast<size_t>(width) &&
+             load64(samples + (g + run) * 8) == word) {
+        ++run;
+      }
+      sum += static_cast<uint32_t>(8 * run) * v;
+      for (int l = 0; l < kPlaneCount; ++l) {
+        const bool set = l < 8 ? (t.low[v] >> (8 * l)) & 1 : (t.high[v] >> (8 * (l - 8))) & 1;
+        std::memset(planes + l * groups + g, set ? 0xFF : 0, run);
+      }
+      addCounts(t.low[v], t.high[v], 8 * run);
+      g += run - 1;
+      continue;
+    }
+    uint64_t lo = 0, loCount = 0;
+    uint32_t hi = 0, hiCount = 0;
+    for (int k = 0; k < inGroup; ++k) {
+      const uint8_t v = samples[first + k];
       sum += v;
       const uint64_t l = t.low[v];
       const uint32_t u = t.high[v];
       lo |= l << (7 - k);
       hi |= u << (7 - k);
-        loCount += l;
-        hiCount += u;
-      }
+      loCount += l;
+      hiCount += u;
     }
-    lowEven += loCount & kEvenBytes;
-    lowOdd += (loCount >> 8) & kEvenBytes;
-    highLanes += (hiCount & 0x00FF00FFu) | (static_cast<uint64_t>((hiCount >> 8) & 0x00FF00FFu) << 32);
+    addCounts(loCount, hiCount, 1);
     for (int l = 0; l < 8; ++l) planes[l * groups + g] = static_cast<uint8_t>(lo >> (8 * l));
     for (int l = 8; l < kPlaneCount; ++l) {
       planes[l * groups + g] = static_cast<uint8_t>(hi >> (8 * (l - 8)));
@@ -445,7 +502,6 @@ void splitPlanes(const uint8_t* samples, int width, uint8_t* planes, uint8_t* he
     const uint64_t lanes = l % 2 == 0 ? lowEven : lowOdd;
     putLe16(header + 4 + 2 * l, static_cast<uint32_t>(lanes >> (16 * (l / 2))) & 0xFFFF);
   }
-  // highLanes: planes 8 and 10 in the low half, 9 and 11 in the high half.
   putLe16(header + 4 + 2 * 8, static_cast<uint32_t>(highLanes) & 0xFFFF);
   putLe16(header + 4 + 2 * 10, static_cast<uint32_t>(highLanes >> 16) & 0xFFFF);
   putLe16(header + 4 + 2 * 9, static_cast<uint32_t>(highLanes >> 32) & 0xFFFF);

@@ -590,3 +590,33 @@ TEST(Colour, SeparationAppliesTheCurveWhereAsked) {
 
 }  // namespace
 }  // namespace tavik::prn
+
+namespace tavik::prn {
+namespace {
+
+TEST(FastPaths, SeparationOfAPageWithBlankStretches) {
+  std::mt19937 rng(37);
+  const size_t n = 1013;  // not a multiple of 8
+  Bytes bgr(3 * n, 255);
+  for (size_t i = 0; i < n; ++i) {
+    if ((i / 40) % 3 == 1 || i % 97 == 5) {
+      for (int c = 0; c < 3; ++c) bgr[3 * i + c] = static_cast<uint8_t>(rng());
+    }
+  }
+  for (bool cyanCurve : {false, true}) {
+    const SeparationTables t = separationTables(cyanCurve, !cyanCurve);
+    Bytes want(3 * n);
+    for (size_t i = 0; i < n; ++i) {
+      want[i] = t.yellow[bgr[3 * i]];
+      want[n + i] = t.magenta[bgr[3 * i + 1]];
+      want[2 * n + i] = t.cyan[bgr[3 * i + 2]];
+    }
+    Bytes got = bgr;
+    Bytes scratch(n);
+    separate(got.data(), n, scratch.data(), t);
+    ASSERT_EQ(got, want) << cyanCurve;
+  }
+}
+
+}  // namespace
+}  // namespace tavik::prn
