@@ -68,12 +68,6 @@ void putLe32(uint8_t* p, uint32_t v) {
   putLe16(p + 2, v >> 16);
 }
 
-// All bytes of a run ORed together (a loop the compiler vectorises).
-uint8_t orOf(const uint8_t* p, size_t n) {
-  uint8_t acc = 0;
-  for (size_t i = 0; i < n; ++i) acc |= p[i];
-  return acc;
-}
 
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 
@@ -81,6 +75,18 @@ uint64_t load64(const uint8_t* p) {
   uint64_t w;
   std::memcpy(&w, p, 8);
   return w;
+}
+
+// All bytes of a run ORed together, eight at a time.
+uint8_t orOf(const uint8_t* p, size_t n) {
+  uint64_t acc = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) acc |= load64(p + i);
+  for (; i < n; ++i) acc |= p[i];
+  acc |= acc >> 32;
+  acc |= acc >> 16;
+  acc |= acc >> 8;
+  return static_cast<uint8_t>(acc);
 }
 
 // True when all n bytes equal v; stops at the first that does not.
