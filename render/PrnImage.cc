@@ -159,6 +159,7 @@ class PrnMaker {
     // The pipeline works in place: run again, it would print its own
     // output. A page is made once, until it is cleared or initialised.
     if (page_.prn.processed != 0) return 0;
+    if (!panelsIntact()) return 0;
     w_ = page_.cvimg.pColor.cols;
     h_ = page_.cvimg.pColor.rows;
     n_ = static_cast<size_t>(w_) * h_;
@@ -183,6 +184,21 @@ class PrnMaker {
   }
 
  private:
+  // The pipeline walks the buffers as whole pages: every panel must be
+  // the page's own continuous 8-bit image of one size, seen through bmp.
+  bool panelsIntact() const {
+    const PanelImages& img = page_.cvimg;
+    const PanelBuffers& bmp = page_.bmp;
+    const cv::Size size = img.pColor.size();
+    auto fits = [&](const cv::Mat& m, int type, const uint8_t* buffer) {
+      return m.type() == type && m.size() == size && m.isContinuous() && m.data == buffer;
+    };
+    return size.width > 0 && size.height > 0 && fits(img.pColor, CV_8UC3, bmp.pColor) &&
+           fits(img.pResin, CV_8UC1, bmp.pResin) &&
+           fits(img.pFluorescent, CV_8UC1, bmp.pFluorescent) &&
+           fits(img.pOverlay, CV_8UC1, bmp.pOverlay);
+  }
+
   void separateAndSelect() {
     const PanelBuffers& bmp = page_.bmp;
     const int ribbon = page_.prop.ribbon;
