@@ -417,6 +417,27 @@ size_t encodeRuns(const uint8_t* in, size_t len, uint8_t* out, size_t cap) {
       i += k;
       count += k;
       if (i >= len) break;
+    } else if (i >= start + 3) {
+      // Literal stretches: look for the next byte that ends four equal
+      // ones, six positions a step; the bytes before it simply join the run.
+      // The run may not pass 127 bytes, so the look stops short of that.
+      const size_t limit = std::min(len, start + 127);
+      size_t k = i;
+      while (k + 5 < limit) {
+        // Byte b of `same` flags in[k-2+b] == in[k-3+b].
+        const uint64_t e = load64(in + k - 2) ^ load64(in + k - 3);
+        const uint64_t same =
+            ~(((e & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | e) & 0x8080808080808080ull;
+        const uint64_t four = same & (same << 8) & (same << 16);
+        if (four != 0) {
+          k = k - 2 + static_cast<size_t>(__builtin_ctzll(four)) / 8;
+          break;
+        }
+        k += 6;
+      }
+      count += k - i;
+      i = k;
+      if (i >= len) break;  // the look may end just past the last byte
     }
     const uint8_t b = in[i];
     if (repeating) {
