@@ -375,14 +375,15 @@ void compensateHeat(uint8_t* p, int w, int h, const HeatCoefficients& c) {
     const int from = std::max(1, std::min(first[y - 1], first[y - 2] - 1));
     const int to = std::min(w - 2, std::max(last[y - 1], last[y - 2] + 1));
     if (from > to) continue;
-    uint8_t* out = row(y);
+    uint8_t* __restrict out = row(y);
     if (y + 1 < h && sameAsAbove[y + 1] && sameAsAbove[y] && sameAsAbove[y - 1]) {
       // Same three rows as for the row below: same result.
       std::memcpy(out, row(y + 1), w);
       continue;
     }
-    const int32_t* up1 = heatOf(y - 1);
-    const int32_t* up2 = heatOf(y - 2);
+    // The heat rows are scratch of their own: no store to `out` changes them.
+    const int32_t* __restrict up1 = heatOf(y - 1);
+    const int32_t* __restrict up2 = heatOf(y - 2);
     for (int x = from; x <= to; ++x) {
       const uint32_t d = static_cast<uint32_t>(c.t1 * up1[x] + c.t2 * up2[x] +
                                                c.t3 * (up2[x - 1] + up2[x + 1])) /
