@@ -75,7 +75,7 @@ void dither(uint8_t* p, int w, int h, const OemDevMode& dev, uint8_t* scratch) {
     case kDitherThreshold: prn::ditherThreshold(p, w, h, threshold); break;
     case kDitherRandom: prn::ditherRandom(p, w, h, threshold); break;
     case kDitherHalftone: prn::ditherHalftone(p, w, h); break;
-    default: prn::ditherDiffusion(p, w, h, scratch); break;
+    default: prn::ditherDiffusion(p, w, h, scratch); break;  // DIFFUSION, and the default
   }
 }
 
