@@ -2,6 +2,7 @@
 #include "render/PageDraw.h"
 
 #include "platform/Paths.h"
+#include "render/ImageProbe.h"
 #include "render/PrintPage.h"
 #include "render/RenderGuard.h"
 #include "render/Shapes.h"
@@ -82,7 +83,9 @@ int drawImage(PrintPage* page, int panel, int sx, int sy, int ex, int ey, int r,
   if (bw <= 0 || bh <= 0) return 0;
   cv::Mat* target = PageGetPanel(page, panel);
   if (target == nullptr) return 0;
-  cv::Mat image = cv::imread(platform::hostPath(path), cv::IMREAD_COLOR);
+  const std::string file = platform::hostPath(path);
+  if (!imageSizeAllowed(file)) return 0;
+  cv::Mat image = cv::imread(file, cv::IMREAD_COLOR);
   if (image.empty()) return 0;
 
   Window src, dst;

@@ -1,5 +1,6 @@
 #include "render/PageDraw.h"
 
+#include "render/ImageProbe.h"
 #include "render/PrintPage.h"
 #include "tests/support/TestSupport.h"
 
@@ -319,6 +320,75 @@ TEST_F(Images, ImageOnASingleChannelPanelIsGrey) {
             1);
   EXPECT_NEAR(resin().at<uint8_t>(50, 50), 150, 1);  // green's grey value
   EXPECT_EQ(resin().at<uint8_t>(100, 100), 200);
+}
+
+}  // namespace
+}  // namespace tavik
+
+namespace tavik {
+namespace {
+
+// Patches the stated size of an image file in place.
+void patch(const std::string& file, size_t offset, const std::string& bytes) {
+  std::string data = test::readFile(file);
+  ASSERT_GE(data.size(), offset + bytes.size());
+  data.replace(offset, bytes.size(), bytes);
+  ASSERT_TRUE(test::writeFile(file, data));
+}
+
+class HugeImages : public Images {};
+
+TEST_F(HugeImages, HeadersClaimingHugeImagesAreRefusedBeforeDecoding) {
+  const std::string dir = "/flash/ocp/images/";
+  // BMP: width and height at 18 and 22, little-endian: 60000 x 60000.
+  ASSERT_TRUE(cv::imwrite(root_.path(dir + "big.bmp"), stripes()));
+  patch(root_.path(dir + "big.bmp"), 18, std::string("\x60\xEA\x00\x00\x60\xEA\x00\x00", 8));
+  // JPEG: the frame header after FF C0 (length, precision, height, width).
+  std::vector<uint8_t> jpeg;
+  ASSERT_TRUE(cv::imencode(".jpg", stripes(), jpeg));
+  const std::string j(jpeg.begin(), jpeg.end());
+  const size_t sof = j.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  ASSERT_TRUE(test::writeFile(root_.path(dir + "big.jpg"), j));
+  patch(root_.path(dir + "big.jpg"), sof + 5, std::string("\xEA\x60\xEA\x60", 4));
+  // PGM and Sun raster.
+  ASSERT_TRUE(test::writeFile(root_.path(dir + "big.pgm"), "P5\n# huge\n100000 100000\n255\n"));
+  ASSERT_TRUE(test::writeFile(root_.path(dir + "overflow.pgm"),
+                              "P5 999999999999 999999999999 255\n"));
+  std::string ras("\x59\xA6\x6A\x95\x00\x01\x00\x00\x00\x01\x00\x00", 12);
+  ras.resize(32, '\0');
+  ASSERT_TRUE(test::writeFile(root_.path(dir + "big.ras"), ras));
+  // 4097 x 4097 BMP: just over the limit, well under the decoder's own.
+  ASSERT_TRUE(cv::imwrite(root_.path(dir + "over.bmp"), stripes()));
+  patch(root_.path(dir + "over.bmp"), 18, std::string("\x01\x10\x00\x00\x01\x10\x00\x00", 8));
+  for (const char* name : {"big.bmp", "big.jpg", "big.pgm", "overflow.pgm", "big.ras", "over.bmp"}) {
+    EXPECT_FALSE(imageSizeAllowed(root_.path(dir + name))) << name;
+    EXPECT_EQ(PageDrawImage(page(), kPanelColor, 0, 0, 100, 100, 0, 0, 0, kScaleBest, dir + name),
+              0)
+        << name;
+  }
+  EXPECT_TRUE(untouched());
+  // The real files of the store pass: 200 x 100 in every format.
+  for (const char* name : {"a.bmp", "a.jpg", "a.pgm", "a.ppm", "a.ras", "a.png"}) {
+    cv::Mat image = stripes();
+    if (std::string(name) == "a.pgm") cv::cvtColor(image, image, cv::COLOR_BGR2GRAY);
+    ASSERT_TRUE(cv::imwrite(root_.path(dir + name), image)) << name;
+    EXPECT_TRUE(imageSizeAllowed(root_.path(dir + name))) << name;
+  }
+  // 4096 x 4096 is allowed.
+  patch(root_.path(dir + "a.bmp"), 18, std::string("\x00\x10\x00\x00\x00\x10\x00\x00", 8));
+  EXPECT_TRUE(imageSizeAllowed(root_.path(dir + "a.bmp")));
+  EXPECT_FALSE(imageSizeAllowed(root_.path(dir + "missing.bmp")));
+}
+
+TEST_F(HugeImages, HandWrittenGreymapWithCommentsLoads) {
+  std::string pgm = "P5\n# drawn by hand\n4 2\n# max\n255\n";
+  pgm += std::string(8, '\x40');
+  ASSERT_TRUE(test::writeFile(root_.path("/flash/ocp/images/hand.pgm"), pgm));
+  ASSERT_EQ(PageDrawImage(page(), kPanelColor, 0, 0, 40, 20, 0, 0, 0, kScaleFull,
+                          "/flash/ocp/images/hand.pgm"),
+            1);
+  EXPECT_EQ(colour().at<cv::Vec3b>(10, 20), cv::Vec3b(64, 64, 64));
 }
 
 }  // namespace
