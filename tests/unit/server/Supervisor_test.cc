@@ -10,6 +10,8 @@
 #include <ostream>
 #include <string>
 #include <thread>
+
+#include "printer/PrinterPort.h"
 #include <vector>
 
 #include "config/ConfigStore.h"
@@ -144,10 +146,11 @@ class SupervisorTest : public ::testing::Test {
   }
 
   // The fake services never touch the printer port; the supervisor only
-  // hands it on to them.
-  PrinterPort* fakePort() { return reinterpret_cast<PrinterPort*>(portStorage_); }
+  // hands it on to them. The sysroot has no printer, so it stays closed.
+  PrinterPort* fakePort() { return &port_; }
 
   test::ScopedSysroot root_;
+  PrinterPort port_;
   GpioSimulator gpio_;
   Logger logger_;
   std::unique_ptr<ConfigStore> config_;
@@ -158,7 +161,6 @@ class SupervisorTest : public ::testing::Test {
   FakeService sdk_{"sdk", &journal_, &mutex_};
   FakeService ocp_{"ocp", &journal_, &mutex_};
   FakeService admin_{"admin", &journal_, &mutex_};
-  alignas(std::max_align_t) unsigned char portStorage_[64] = {};
   std::vector<const char*> args_;
   std::unique_ptr<Supervisor> supervisor_;
   std::thread thread_;
