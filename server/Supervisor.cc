@@ -72,9 +72,14 @@ bool Supervisor::watchedServicesRunning() const {
   const ServiceConfig& service = config_.service();
   // The USB bridge is not watched: the module stays useful on the network
   // without it.
-  return running(services_.admin) && (service.net_spool == 0 || running(services_.spool)) &&
-         (service.net_sdk == 0 || running(services_.sdk)) &&
-         (config_.ocp().enabled == 0 || running(services_.ocp));
+  // A service this firmware build does not include (an empty slot) cannot
+  // stop: it is not watched, so an enabled setting for it does not end the
+  // program. The admin service is always watched.
+  auto watched = [](int32_t enabled, const Service* s) {
+    return enabled == 0 || s == nullptr || s->isRunning();
+  };
+  return running(services_.admin) && watched(service.net_spool, services_.spool) &&
+         watched(service.net_sdk, services_.sdk) && watched(config_.ocp().enabled, services_.ocp);
 }
 
 void Supervisor::supervise() {

@@ -1,6 +1,11 @@
 #include "server/Supervisor.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstddef>
@@ -10,11 +15,10 @@
 #include <ostream>
 #include <string>
 #include <thread>
-
-#include "printer/PrinterPort.h"
 #include <vector>
 
 #include "config/ConfigStore.h"
+#include "printer/PrinterPort.h"
 #include "server/Logger.h"
 #include "server/Service.h"
 #include "sim/gpio/GpioSimulator.h"
@@ -97,10 +101,12 @@ class SupervisorTest : public ::testing::Test {
 
   // Runs the supervisor on its own thread with a short tick.
   void startSupervisor(std::vector<const char*> args = {"TavikServer"}) {
+    startSupervisorWith(ServiceSlots{&usb_, &spool_, &sdk_, &ocp_, &admin_}, std::move(args));
+  }
+  void startSupervisorWith(ServiceSlots slots,
+                           std::vector<const char*> args = {"TavikServer"}) {
     args_ = std::move(args);
-    supervisor_ = std::make_unique<Supervisor>(
-        logger_, *config_, fakePort(),
-        ServiceSlots{&usb_, &spool_, &sdk_, &ocp_, &admin_});
+    supervisor_ = std::make_unique<Supervisor>(logger_, *config_, fakePort(), slots);
     supervisor_->setTick(std::chrono::milliseconds(2));
     supervisor_->setPrinterClose([this] {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -268,6 +274,21 @@ void PrintTo(const WatchCase& c, std::ostream* os) { *os << c.name; }
 
 class SupervisorWatch : public SupervisorTest, public ::testing::WithParamInterface<WatchCase> {};
 
+// A firmware build without the OCP shell keeps running with OCP enabled in
+// its settings; without an admin service it stops at once.
+TEST_F(SupervisorTest, EmptySlotIsNotWatchedExceptAdmin) {
+  setFlags(1, 1, 1, 1);
+  ASSERT_TRUE(startGpio());
+  for (FakeService* s : all()) s->running = true;
+  startSupervisorWith(ServiceSlots{&usb_, &spool_, &sdk_, nullptr, &admin_});
+  ASSERT_TRUE(waitForReads(10));
+  EXPECT_FALSE(finished_.load());
+  admin_.running = false;
+  ASSERT_TRUE(test::waitFor([&] { return finished_.load(); }, std::chrono::seconds(30)));
+  finish();
+  EXPECT_EQ(exitStatus_, 0);
+}
+
 TEST_P(SupervisorWatch, LoopEndsWhenAWatchedServiceStops) {
   const WatchCase& c = GetParam();
   setFlags(c.usbSpool, c.netSpool, c.netSdk, c.ocp);
@@ -407,37 +428,59 @@ INSTANTIATE_TEST_SUITE_P(
       return "CommandLine" + std::to_string(info.index);
     });
 
-// The real program: without services it logs the banner, finds no admin
-// server and stops with status 0.
+// The real program in a sysroot and its own network namespace (its admin
+// port must not meet the host's): it logs the banner where the command line
+// says, runs until SIGTERM and then stops in order with status 0.
 struct ProgramCase {
-  const char* arguments;
+  std::vector<std::string> arguments;
   bool console;
 };
 
 class Program : public ::testing::TestWithParam<ProgramCase> {};
 
-TEST_P(Program, StartsAndStopsWithoutServices) {
+TEST_P(Program, LogsBannerRunsAndStopsInOrder) {
   test::ScopedSysroot root;
   std::string error;
   ASSERT_EQ(sim::makeSysroot(root.root(), &error), 0) << error;
-  std::string command = test::buildDir() + "/server/TavikServer " + GetParam().arguments;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string out;
-  char chunk[256];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
-  int status = ::pclose(pipe);
-  ASSERT_TRUE(WIFEXITED(status));
+  std::string binary = test::buildDir() + "/server/TavikServer";
+  std::vector<std::string> args{binary};
+  args.insert(args.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::string outPath = root.path("/sim/server.out");
+
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || ::dup2(out, 1) < 0 || ::unshare(CLONE_NEWNET) != 0) ::_exit(126);
+    ::execv(binary.c_str(), argv.data());
+    ::_exit(127);
+  }
+  std::string banner =
+      " - TavikServer(TVNP2.0) Started USB_SPOOL:ON  NET_SPOOL:ON  NET_SDK: ON(SSL,NO AUTH)\n";
+  std::string logFile = root.path("/var/log/tavik.log.0");
+  std::string where = GetParam().console ? outPath : logFile;
+  EXPECT_TRUE(test::waitFor([&] { return test::readFile(where).find(banner) != std::string::npos; },
+                            std::chrono::seconds(30)))
+      << test::readFile(where);
+  // Signal only once the admin port listens (11111 is 2B67 in the
+  // namespace's socket table): by then the services handle SIGTERM.
+  std::string table = "/proc/" + std::to_string(pid) + "/net/tcp";
+  EXPECT_TRUE(test::waitFor(
+      [&] { return test::readFile(table).find(":2B67 00000000:0000 0A") != std::string::npos; },
+      std::chrono::seconds(30)))
+      << test::readFile(table);
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);
 
-  std::string file = test::readFile(root.path("/var/log/tavik.log.0"));
-  std::string text = GetParam().console ? out : file;
-  EXPECT_EQ(GetParam().console ? file : out, "");
-  EXPECT_NE(text.find(" - TavikServer(TVNP2.0) Started USB_SPOOL:ON  NET_SPOOL:ON  NET_SDK: "
-                      "ON(SSL,NO AUTH)\n"),
-            std::string::npos)
-      << text;
+  std::string text = test::readFile(where);
+  EXPECT_EQ(test::readFile(GetParam().console ? logFile : outPath), "");
+  EXPECT_NE(text.find(banner), std::string::npos) << text;
   EXPECT_NE(text.find(" - TavikServer Terminated\n\n"), std::string::npos) << text;
   // First start: the records were created with their defaults.
   EXPECT_EQ(std::filesystem::file_size(root.path("/flash/tavik_service")), 44u);
@@ -445,8 +488,8 @@ TEST_P(Program, StartsAndStopsWithoutServices) {
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, Program,
-                         ::testing::Values(ProgramCase{"", false}, ProgramCase{"-c", true},
-                                           ProgramCase{"-c x", false}),
+                         ::testing::Values(ProgramCase{{}, false}, ProgramCase{{"-c"}, true},
+                                           ProgramCase{{"-c", "x"}, false}),
                          [](const ::testing::TestParamInfo<ProgramCase>& info) {
                            return std::string(info.index == 0   ? "NoArguments"
                                               : info.index == 1 ? "Console"
