@@ -49,17 +49,30 @@ if [ -x "$PRINTER_SIM" ]; then
 fi
 # ---- END OF PRINTER SIMULATOR -----------------------------------------------
 
+TAVIKCTL="$PWD/$BUILD_DIR/tools/tavikctl/tavikctl"
+CARDCOMPOSE="$PWD/$BUILD_DIR/tools/cardcompose/cardcompose"
 cat <<MSG
 
 TavikServer is starting on the simulated module in $ROOT
-  settings        $ROOT/flash (tavik_service, tavik_ocp, ...; vusk_system.cfg holds the MAC)
-  USB device list $ROOT/proc/bus/usb/devices (printer Vendor=0016 ProdID=0101, two card readers)
+with the virtual card printer on its USB port. Connect like this, from
+another terminal:
+
+  $TAVIKCTL discover
+  $TAVIKCTL --host 127.0.0.1 status
+  $TAVIKCTL --host 127.0.0.1 open cardin move 0 cardout close
+  $CARDCOMPOSE -o /tmp/card.prn -p /tmp/card-preview.png
+  $TAVIKCTL --host 127.0.0.1 print /tmp/card.prn
+
+  ports           spool 9100 (raw print images), SDK 11110 (TVNP over TLS),
+                  admin 11111 (TLS), discovery 11119/udp
+  printed cards   $ROOT/sim/printer/cards/ (one PNG per side and panel)
+  printer         $ROOT/sim/printer/transcript.log; control: echo state | nc -NU $ROOT/sim/printer.ctl
+  settings        $ROOT/flash (tavik_service, tavik_ocp, tavik_user; admin password "pelun")
   shell commands  $ROOT/sim/commands.log (reboot, insmod, ifconfig, ... are stubs)
   status LED      $ROOT/sim/gpio.log
   reset button    echo press | nc -NU $ROOT/sim/gpio.ctl   (then: release, state, leds)
-The network services (spool 9100, SDK 11110, admin 11111, OCP 23) join in
-later builds; until the admin service exists TavikServer logs its banner and
-stops at once. Ctrl-C stops everything.
+
+Ctrl-C stops everything.
 
 MSG
 
