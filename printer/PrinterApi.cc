@@ -352,15 +352,13 @@ ResultCode PrinterApi::waitNotBusy(int limitMs) {
 }
 
 ResultCode PrinterApi::waitMotion(uint32_t maskA, uint32_t maskB, ResultCode faultCode) {
-  bool coverWasOpen = false;
+  CoverWatch cover;
   for (int poll = 0; poll < kMotionPolls; ++poll) {
     sleepMs(kPollMs);
     PrinterStatus st;
     ResultCode r = getStatus(&st);
     if (r != rc::kSuccess) return r;
-    bool coverOpen = (st.a & status_a::kCoverOpen) != 0;
-    if (coverOpen && coverWasOpen) return rc::kErrCaseOpen;
-    coverWasOpen = coverOpen;
+    if (cover.openTwice(st)) return rc::kErrCaseOpen;
     if ((st.a & status_a::kActivity) == 0) {
       sleepMs(kPollMs);
       return ((st.b & maskB) != 0 || (st.a & maskA) != 0) ? faultCode : rc::kSuccess;

@@ -59,6 +59,22 @@ inline constexpr uint32_t kDataFault = 0x00200000;
 inline constexpr uint32_t kLocked = 0x10000000;
 }  // namespace status_b
 
+// A cover that is open in one status answer may be a bounce of the switch:
+// the waits count it as open only when two answers in a row say so.
+class CoverWatch {
+ public:
+  // Feeds one answer; true when the cover was open in this and the last one.
+  bool openTwice(const PrinterStatus& status) {
+    bool open = (status.a & status_a::kCoverOpen) != 0;
+    bool twice = open && wasOpen_;
+    wasOpen_ = open;
+    return twice;
+  }
+
+ private:
+  bool wasOpen_ = false;
+};
+
 // Magnetic track selection bits (the parameter byte of the magnetic frames).
 namespace mag {
 inline constexpr uint8_t kTrack1 = 0x01;

@@ -53,14 +53,12 @@ ResultCode PrinterApi::printData(const uint8_t* data, size_t length, bool wait) 
 
 ResultCode PrinterApi::waitSpoolData() {
   sleepMs(kPrintPollMs);
-  bool coverWasOpen = false;
+  CoverWatch cover;
   for (int poll = 0; poll < kSpoolPolls; ++poll) {
     PrinterStatus st;
     ResultCode r = getStatus(&st);
     if (r != rc::kSuccess) return r;
-    bool coverOpen = (st.a & status_a::kCoverOpen) != 0;
-    if (coverOpen && coverWasOpen) return rc::kErrCaseOpen;
-    coverWasOpen = coverOpen;
+    if (cover.openTwice(st)) return rc::kErrCaseOpen;
     if ((st.b & status_b::kDataFault) != 0) return rc::kErrNoPrintData;
     if ((st.a & status_a::kSpoolDataPresent) != 0) {
       sleepMs(kPrintPollMs);
@@ -73,14 +71,12 @@ ResultCode PrinterApi::waitSpoolData() {
 
 ResultCode PrinterApi::waitPrintEnd() {
   sleepMs(kPrintPollMs);
-  bool coverWasOpen = false;
+  CoverWatch cover;
   for (int poll = 0; poll < kPrintEndPolls; ++poll) {
     PrinterStatus st;
     ResultCode r = getStatus(&st);
     if (r != rc::kSuccess) return r;
-    bool coverOpen = (st.a & status_a::kCoverOpen) != 0;
-    if (coverOpen && coverWasOpen) return rc::kErrCaseOpen;
-    coverWasOpen = coverOpen;
+    if (cover.openTwice(st)) return rc::kErrCaseOpen;
     for (const Fault& f : kPrintFaults) {
       if ((st.b & f.maskB) != 0) return f.code;
     }

@@ -58,16 +58,6 @@ const PlaneTables& planeTables() {
   return tables;
 }
 
-void putLe16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void putLe32(uint8_t* p, uint32_t v) {
-  putLe16(p, v);
-  putLe16(p + 2, v >> 16);
-}
-
 
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 

@@ -16,6 +16,17 @@ extern const uint8_t _halftone_dither[10][9];
 
 namespace prn {
 
+// Little-endian fields of the print image's header and line records.
+inline void putLe16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+inline void putLe32(uint8_t* p, uint32_t v) {
+  putLe16(p, v);
+  putLe16(p + 2, v >> 16);
+}
+
 // --- colour ---------------------------------------------------------------
 
 // The printer's colour curve for one separation sample.

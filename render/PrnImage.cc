@@ -25,16 +25,6 @@ constexpr uint8_t kBlankLimit = 7;        // samples up to this count as no ink
 constexpr uint8_t kEncodingWhole = 0;
 constexpr uint8_t kEncodingPartial = 2;
 
-void putLe16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void putLe32(uint8_t* p, uint32_t v) {
-  putLe16(p, v);
-  putLe16(p + 2, v >> 16);
-}
-
 // Which print panels the ribbon carries.
 void selectPanels(int ribbon, int side, bool present[kPrnPanelCount]) {
   std::fill(present, present + kPrnPanelCount, false);
@@ -279,8 +269,8 @@ class PrnMaker {
       uint8_t* head = out.panelHeader[i];
       head[0] = kPanelIds[i];
       head[1] = win.encoding;
-      putLe16(head + 2, win.last >= win.first ? static_cast<uint32_t>(win.first) : 0);
-      putLe32(head + 4, static_cast<uint32_t>(length));
+      prn::putLe16(head + 2, win.last >= win.first ? static_cast<uint32_t>(win.first) : 0);
+      prn::putLe32(head + 4, static_cast<uint32_t>(length));
       total += static_cast<uint32_t>(kPrnPanelHeaderSize + length);
     }
     if (page_.prop.ribbon == 9) flags = kMergedFlags;
@@ -301,10 +291,10 @@ class PrnMaker {
     head[1] = 'P';
     head[2] = 2;
     head[3] = sideByte(page_.prop.side, page_.oemdev.dwDocLamiSide);
-    putLe32(head + 4, total);
-    putLe16(head + 10, flags);
-    putLe16(head + 16, static_cast<uint32_t>(h_));
-    putLe16(head + 18, static_cast<uint32_t>(w_));
+    prn::putLe32(head + 4, total);
+    prn::putLe16(head + 10, flags);
+    prn::putLe16(head + 16, static_cast<uint32_t>(h_));
+    prn::putLe16(head + 18, static_cast<uint32_t>(w_));
     out.complete = 1;
     return 1;
   }

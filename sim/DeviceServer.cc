@@ -83,12 +83,12 @@ uint64_t getLE(const std::vector<uint8_t>& v, size_t n) {
 
 }  // namespace
 
-DeviceServer::DeviceServer(std::string hostSocketPath, DeviceModel& model)
-    : path_(std::move(hostSocketPath)), model_(model) {}
+SocketAcceptor::SocketAcceptor(std::string hostSocketPath, Serve serve)
+    : path_(std::move(hostSocketPath)), serve_(std::move(serve)) {}
 
-DeviceServer::~DeviceServer() { stop(); }
+SocketAcceptor::~SocketAcceptor() { stop(); }
 
-bool DeviceServer::start() {
+bool SocketAcceptor::start() {
   if (running_.load()) return true;
   listenFd_ = listenUnixSocket(path_);
   if (listenFd_ < 0) return false;
@@ -97,7 +97,7 @@ bool DeviceServer::start() {
   return true;
 }
 
-void DeviceServer::stop() {
+void SocketAcceptor::stop() {
   if (!running_.exchange(false)) return;
   if (acceptThread_.joinable()) acceptThread_.join();
   ::close(listenFd_);
@@ -112,15 +112,25 @@ void DeviceServer::stop() {
   ::unlink(path_.c_str());
 }
 
-void DeviceServer::acceptLoop() {
+void SocketAcceptor::acceptLoop() {
   for (;;) {
     int fd = acceptWhileRunning(listenFd_, running_);
     if (fd < 0) return;
     std::lock_guard<std::mutex> lock(mutex_);
     connections_.insert(fd);
-    threads_.emplace_back([this, fd] { serve(fd); });
+    threads_.emplace_back([this, fd] {
+      serve_(fd);
+      std::lock_guard<std::mutex> done(mutex_);
+      connections_.erase(fd);
+      ::close(fd);
+    });
   }
 }
+
+DeviceServer::DeviceServer(std::string hostSocketPath, DeviceModel& model)
+    : model_(model), acceptor_(std::move(hostSocketPath), [this](int fd) { serve(fd); }) {}
+
+DeviceServer::~DeviceServer() { stop(); }
 
 std::shared_ptr<OpenDevice> DeviceServer::lookup(uint32_t handle) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -193,48 +203,13 @@ void DeviceServer::serve(int fd) {
   for (auto it = files_.begin(); it != files_.end();) {
     it = it->second.expired() ? files_.erase(it) : std::next(it);
   }
-  connections_.erase(fd);
-  ::close(fd);
 }
 
 ControlServer::ControlServer(std::string hostSocketPath, Handler handler)
-    : path_(std::move(hostSocketPath)), handler_(std::move(handler)) {}
+    : handler_(std::move(handler)),
+      acceptor_(std::move(hostSocketPath), [this](int fd) { serve(fd); }) {}
 
 ControlServer::~ControlServer() { stop(); }
-
-bool ControlServer::start() {
-  if (running_.load()) return true;
-  listenFd_ = listenUnixSocket(path_);
-  if (listenFd_ < 0) return false;
-  running_ = true;
-  acceptThread_ = std::thread([this] { acceptLoop(); });
-  return true;
-}
-
-void ControlServer::stop() {
-  if (!running_.exchange(false)) return;
-  if (acceptThread_.joinable()) acceptThread_.join();
-  ::close(listenFd_);
-  listenFd_ = -1;
-  std::vector<std::thread> threads;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (int fd : connections_) ::shutdown(fd, SHUT_RDWR);
-    threads.swap(threads_);
-  }
-  for (auto& t : threads) t.join();
-  ::unlink(path_.c_str());
-}
-
-void ControlServer::acceptLoop() {
-  for (;;) {
-    int fd = acceptWhileRunning(listenFd_, running_);
-    if (fd < 0) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    connections_.insert(fd);
-    threads_.emplace_back([this, fd] { serve(fd); });
-  }
-}
 
 void ControlServer::serve(int fd) {
   std::string pending;
@@ -256,9 +231,6 @@ void ControlServer::serve(int fd) {
     }
     if (!ok) break;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  connections_.erase(fd);
-  ::close(fd);
 }
 
 std::string controlRequest(const std::string& hostSocketPath, const std::string& line) {

@@ -21,6 +21,37 @@
 
 namespace tavik::sim {
 
+// Accepts connections on a Unix-domain socket and serves each on its own
+// thread with the given function, which owns the descriptor until it
+// returns (the acceptor closes it then). stop() cuts every connection and
+// joins all threads. Shared by the device and control servers.
+class SocketAcceptor {
+ public:
+  using Serve = std::function<void(int fd)>;
+  SocketAcceptor(std::string hostSocketPath, Serve serve);
+  ~SocketAcceptor();
+  SocketAcceptor(const SocketAcceptor&) = delete;
+  SocketAcceptor& operator=(const SocketAcceptor&) = delete;
+
+  // Binds (replacing a stale node) and starts accepting; false with errno.
+  bool start();
+  // Stops accepting, cuts every connection, joins all threads, removes the node.
+  void stop();
+  const std::string& path() const { return path_; }
+
+ private:
+  void acceptLoop();
+
+  std::string path_;
+  Serve serve_;
+  int listenFd_ = -1;
+  std::atomic<bool> running_{false};
+  std::thread acceptThread_;
+  std::mutex mutex_;
+  std::set<int> connections_;         // guarded by mutex_
+  std::vector<std::thread> threads_;  // guarded by mutex_
+};
+
 // One open file of a simulated device. Every operation returns the system
 // call's result; on -1 it sets *error to an errno value. The defaults fail
 // the way a driver without the operation would.
@@ -57,29 +88,21 @@ class DeviceServer {
 
   // Binds the socket (replacing a stale one) and starts accepting.
   // Returns false with errno when the socket cannot be set up.
-  bool start();
+  bool start() { return acceptor_.start(); }
   // Stops accepting, cuts every connection, joins all threads, removes the node.
-  void stop();
+  void stop() { acceptor_.stop(); }
 
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return acceptor_.path(); }
 
  private:
-  struct Connection;
-  void acceptLoop();
   void serve(int fd);
   std::shared_ptr<OpenDevice> lookup(uint32_t handle);
 
-  std::string path_;
   DeviceModel& model_;
-  int listenFd_ = -1;
-  std::atomic<bool> running_{false};
-  std::thread acceptThread_;
-
   std::mutex mutex_;
   std::map<uint32_t, std::weak_ptr<OpenDevice>> files_;  // guarded by mutex_
   uint32_t nextHandle_ = 1;                               // guarded by mutex_
-  std::set<int> connections_;                             // guarded by mutex_
-  std::vector<std::thread> threads_;                      // guarded by mutex_
+  SocketAcceptor acceptor_;  // last: its threads use the members above
 };
 
 // Line-based control socket ($TAVIK_ROOT/sim/NAME.ctl). Each request line
@@ -92,21 +115,14 @@ class ControlServer {
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;
 
-  bool start();
-  void stop();
+  bool start() { return acceptor_.start(); }
+  void stop() { acceptor_.stop(); }
 
  private:
-  void acceptLoop();
   void serve(int fd);
 
-  std::string path_;
   Handler handler_;
-  int listenFd_ = -1;
-  std::atomic<bool> running_{false};
-  std::thread acceptThread_;
-  std::mutex mutex_;
-  std::set<int> connections_;         // guarded by mutex_
-  std::vector<std::thread> threads_;  // guarded by mutex_
+  SocketAcceptor acceptor_;  // last: its threads use the handler
 };
 
 // Client side for tests and tools: sends one line, returns the answer line
